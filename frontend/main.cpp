@@ -1,1 +1,25 @@
-int main() { return 0; }
+// odscp: copies files and directory listings off a Files-11 ODS-2 (VMS) volume.
+// Arguments are taken strictly in order: "-letters" change the options for the
+// file specifications that follow; every other argument is one file
+// specification, listed or copied. A failure on one is reported and the run goes
+// on; the exit status is 0 whenever arguments were given.
+#include "frontend/cli.hpp"
+
+int main(int argc, char** argv)
+{
+    static char fallback_name[] = "odscp";
+    static char* const fallback[] = {fallback_name, nullptr};
+    current_arg = (argc > 0 && argv[0] != nullptr) ? argv : fallback;
+    if (argc <= 1)
+        show_usage();
+    if (odscp::basename(argv[0])[0] == 'l')
+        ++options.list_count;
+    for (int i = 1; i < argc; ++i) {
+        current_arg = argv + i;
+        if (**current_arg == '-')
+            parse_options();
+        else
+            process_filespec();
+    }
+    return 0;
+}

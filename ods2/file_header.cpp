@@ -1,1 +1,162 @@
-// placeholder
+// File header fields, retrieval pointer decoding and the VBN-to-LBN map walk.
+#include "ods2/file_header.hpp"
+
+#include <algorithm>
+
+#include "ods2/volume.hpp"
+
+std::uint8_t map_offset(const file_header& h)
+{
+    return get_u8(h.bytes, FH_MAP_OFFSET);
+}
+
+std::uint32_t efblk(const file_header& h)
+{
+    return static_cast<std::uint32_t>(get_u16_le(h.bytes, FH_EFBLK_HIGH)) << 16 |
+           get_u16_le(h.bytes, FH_EFBLK_LOW);
+}
+
+std::uint16_t ffbyte(const file_header& h)
+{
+    return get_u16_le(h.bytes, FH_FFBYTE);
+}
+
+std::uint8_t map_in_use(const file_header& h)
+{
+    return get_u8(h.bytes, FH_MAP_IN_USE);
+}
+
+std::uint16_t owner_group(const file_header& h)
+{
+    return get_u16_le(h.bytes, FH_OWNER_GROUP);
+}
+
+std::uint16_t protection(const file_header& h)
+{
+    return get_u16_le(h.bytes, FH_PROTECTION);
+}
+
+std::uint32_t extension_file_number(const file_header& h)
+{
+    return static_cast<std::uint32_t>(get_u8(h.bytes, FH_EXT_FILE_NUMBER_HIGH)) << 16 |
+           get_u16_le(h.bytes, FH_EXT_FILE_NUMBER);
+}
+
+unsigned pointer_format(const retrieval_pointer& p)
+{
+    return p.word[0] >> RP_FORMAT_SHIFT;
+}
+
+std::uint32_t pointer_count(const retrieval_pointer& p)
+{
+    const std::uint32_t w0 = p.word[0];
+    switch (pointer_format(p)) {
+    case 1:
+        return (w0 & 0xFFu) + 1;
+    case 2:
+        return (w0 & 0x3FFFu) + 1;
+    case 3:
+        return ((w0 & 0x3FFFu) << 16 | p.word[1]) + 1;
+    default:
+        return 0; // placement information only
+    }
+}
+
+std::uint32_t pointer_lbn(const retrieval_pointer& p)
+{
+    switch (pointer_format(p)) {
+    case 1:
+        return ((p.word[0] >> 8) & 0x3Fu) << 16 | p.word[1];
+    case 2:
+        return static_cast<std::uint32_t>(p.word[2]) << 16 | p.word[1];
+    case 3:
+        return static_cast<std::uint32_t>(p.word[3]) << 16 | p.word[2];
+    default:
+        return 0;
+    }
+}
+
+namespace {
+
+// A map continues through at most this many extension headers; a longer chain
+// (a loop, on a damaged volume) ends the map.
+constexpr int MAX_EXTENSION_HEADERS = 1024;
+// Extension headers are read through the index file's map, which may itself
+// continue in extension headers; nesting and the total number of header reads
+// per lookup are bounded so that no volume can make a lookup run away.
+constexpr int MAX_MAP_DEPTH = 4;
+constexpr int EXTENSION_READ_BUDGET = 8 * MAX_EXTENSION_HEADERS;
+
+int map_depth = 0;
+int extension_reads_left = 0;
+
+// Looks for vbn in the map of one header, whose first pointer maps first_vbn.
+// When not found, first_vbn is moved past the blocks this header maps. Only
+// pointers wholly inside the 512 bytes are used: a map area or a pointer that
+// reaches past the header ends the map.
+bool find_in_header(const file_header& h, std::uint64_t vbn, std::uint64_t& first_vbn,
+                    block_run& run)
+{
+    const std::size_t start = std::size_t{map_offset(h)} * 2;
+    const std::size_t end = std::min(start + std::size_t{map_in_use(h)} * 2, BLOCK_SIZE);
+    for (std::size_t pos = start; pos < end;) {
+        retrieval_pointer p;
+        p.word[0] = get_u16_le(h.bytes, pos);
+        const std::size_t words = pointer_format(p) + 1;
+        if (!fits(BLOCK_SIZE, pos, words * 2))
+            return false;
+        for (std::size_t i = 1; i < words; ++i)
+            p.word[i] = get_u16_le(h.bytes, pos + 2 * i);
+        const std::uint64_t count = pointer_count(p);
+        if (vbn < first_vbn + count) {
+            run.lbn = pointer_lbn(p) + (vbn - first_vbn);
+            run.count = first_vbn + count - vbn;
+            return true;
+        }
+        first_vbn += count;
+        pos += words * 2;
+    }
+    return false;
+}
+
+bool read_extension_header(std::uint32_t file_number, file_header& into)
+{
+    if (map_depth >= MAX_MAP_DEPTH || extension_reads_left <= 0)
+        return false;
+    ++map_depth;
+    --extension_reads_left;
+    const int ok = read_vblock(static_cast<std::int64_t>(header_vbn(file_number)), into.bytes,
+                               volume.index_header);
+    --map_depth;
+    return ok != 0;
+}
+
+} // namespace
+
+bool map_vblock(std::int64_t vbn, const file_header& header, block_run& run)
+{
+    if (vbn < 1)
+        return false;
+    if (map_depth == 0)
+        extension_reads_left = EXTENSION_READ_BUDGET;
+    const auto wanted = static_cast<std::uint64_t>(vbn);
+    std::uint64_t first_vbn = 1;
+    file_header extension; // the caller's header is never overwritten
+    const file_header* h = &header;
+    for (int links = 0;; ++links) {
+        if (find_in_header(*h, wanted, first_vbn, run))
+            return true;
+        const std::uint32_t next = extension_file_number(*h);
+        if (next == 0 || links == MAX_EXTENSION_HEADERS || !read_extension_header(next, extension))
+            return false;
+        h = &extension;
+    }
+}
+
+int read_vblock(std::int64_t vbn, block& buffer, const file_header& header)
+{
+    block_run run;
+    if (!map_vblock(vbn, header, run))
+        return 0;
+    return read_lblock(run.lbn, buffer);
+}

@@ -1,1 +1,98 @@
-// placeholder
+// Mounting a volume and reading its logical blocks.
+#include "ods2/volume.hpp"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "frontend/cli.hpp"
+#include "ods2/walk.hpp"
+
+volume_record volume;
+
+namespace {
+
+// "disk$" is dropped once; "vms" is added unless the rest already starts so.
+void build_device_path(const char* name)
+{
+    const char* rest = std::strncmp(name, "disk$", 5) == 0 ? name + 5 : name;
+    const char* prefix = std::strncmp(rest, "vms", 3) == 0 ? "" : "vms";
+    std::snprintf(volume.path, sizeof volume.path, "/dev/%s%s", prefix, rest);
+}
+
+// A device that opened but whose structures could not be read is not mounted.
+int unmount(const char* message)
+{
+    report(message, volume.path);
+    ::close(volume.fd);
+    volume.fd = -1;
+    return 0;
+}
+
+} // namespace
+
+std::uint16_t ibmap_vbn(const home_block& home)
+{
+    return get_u16_le(home.bytes, HB_IBMAP_VBN);
+}
+
+std::uint32_t ibmap_lbn(const home_block& home)
+{
+    return get_u32_le(home.bytes, HB_IBMAP_LBN);
+}
+
+std::uint16_t ibmap_size(const home_block& home)
+{
+    return get_u16_le(home.bytes, HB_IBMAP_SIZE);
+}
+
+std::uint64_t header_vbn(std::uint32_t file_number)
+{
+    return std::uint64_t{file_number} + ibmap_vbn(volume.home) + ibmap_size(volume.home) - 1;
+}
+
+int open_volume(const char* name)
+{
+    if (std::strlen(name) > MAX_DEVICE_NAME) {
+        report("Device name too long (%s)", name);
+        return 0;
+    }
+    forget_current_directory();
+    if (volume.fd >= 0)
+        ::close(volume.fd); // the volume being replaced is never read again
+    build_device_path(name);
+    volume.fd = ::open(volume.path, O_RDONLY);
+    if (volume.fd < 0) {
+        report("Can't open %s", volume.path);
+        return 0;
+    }
+    if (!read_lblock(HOME_LBN, volume.home.bytes))
+        return unmount("Can't read homeblock on %s");
+    const std::uint64_t index_lbn = std::uint64_t{ibmap_lbn(volume.home)} + ibmap_size(volume.home);
+    if (!read_lblock(index_lbn, volume.index_header.bytes))
+        return unmount("Can't read index file header on %s");
+    if (!read_lblock(index_lbn + MFD_FILE_NUMBER - INDEX_FILE_NUMBER, volume.mfd_header.bytes))
+        return unmount("Can't read mfd header on %s");
+    return 1;
+}
+
+int read_lblock(std::uint64_t lbn, block& buffer)
+{
+    if (lbn == 0) {
+        report("Bad block in file");
+        return 0;
+    }
+    constexpr std::uint64_t max_lbn = static_cast<std::uint64_t>(INT64_MAX) / BLOCK_SIZE;
+    if (lbn > max_lbn || volume.fd < 0) {
+        report("Read error");
+        return 0;
+    }
+    const auto offset = static_cast<off_t>(lbn * BLOCK_SIZE);
+    if (::pread(volume.fd, buffer.data(), BLOCK_SIZE, offset) != static_cast<ssize_t>(BLOCK_SIZE)) {
+        report("Read error");
+        return 0;
+    }
+    return 1;
+}

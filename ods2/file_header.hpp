@@ -1,0 +1,46 @@
+// File headers, their retrieval pointers, and reading a file's virtual blocks
+// through its map (continued in extension headers).
+#pragma once
+
+#include "ods2/layout.hpp"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+struct file_header {
+    block bytes{};
+};
+
+[[nodiscard]] std::uint8_t map_offset(const file_header& h);
+[[nodiscard]] std::uint32_t efblk(const file_header& h);
+[[nodiscard]] std::uint16_t ffbyte(const file_header& h);
+[[nodiscard]] std::uint8_t map_in_use(const file_header& h);
+[[nodiscard]] std::uint16_t owner_group(const file_header& h);
+[[nodiscard]] std::uint16_t protection(const file_header& h);
+// The file number of the header that continues this one's map; 0 when none.
+[[nodiscard]] std::uint32_t extension_file_number(const file_header& h);
+
+// One map entry, its words as stored; only the first format + 1 words count.
+struct retrieval_pointer {
+    std::array<std::uint16_t, RP_MAX_WORDS> word{};
+};
+
+[[nodiscard]] unsigned pointer_format(const retrieval_pointer& p);
+[[nodiscard]] std::uint32_t pointer_count(const retrieval_pointer& p);
+[[nodiscard]] std::uint32_t pointer_lbn(const retrieval_pointer& p);
+
+// Where a VBN lies: its LBN and how many blocks from it on the same pointer
+// maps consecutively (at least 1).
+struct block_run {
+    std::uint64_t lbn = 0;
+    std::uint64_t count = 0;
+};
+
+// Finds the run holding vbn. True when mapped; false when the file has no such
+// block (a failed read of an extension header has been reported).
+bool map_vblock(std::int64_t vbn, const file_header& header, block_run& run);
+
+// Reads virtual block vbn (the first is 1) of the file into buffer. 1 when read;
+// 0 when the file has no such block (no message) or the read failed (reported).
+int read_vblock(std::int64_t vbn, block& buffer, const file_header& header);

@@ -1,0 +1,42 @@
+// The mounted volume: a VMS device name mapped to its /dev path, opened
+// read-only, with its home block and the index file and MFD headers.
+#pragma once
+
+#include "ods2/file_header.hpp"
+#include "ods2/layout.hpp"
+
+#include <cstddef>
+#include <cstdint>
+
+// The longest device name accepted, in characters.
+inline constexpr std::size_t MAX_DEVICE_NAME = 20;
+
+struct home_block {
+    block bytes{};
+};
+
+struct volume_record {
+    int fd = -1;              // -1 while no volume is mounted
+    char path[32] = {};       // the device path, for messages
+    home_block home;          // LBN 1
+    file_header index_header; // file 1, INDEXF.SYS
+    file_header mfd_header;   // file 4, the master file directory
+};
+
+extern volume_record volume;
+
+// Maps name to /dev/vms..., opens it read-only and reads the three blocks every
+// later step starts from. 1, or 0 after reporting; on 0 no volume is mounted,
+// except when the name was too long, which changes nothing.
+int open_volume(const char* name);
+
+// Reads logical block lbn of the mounted volume into buffer; 1, or 0 after reporting.
+int read_lblock(std::uint64_t lbn, block& buffer);
+
+// Home block fields.
+[[nodiscard]] std::uint16_t ibmap_vbn(const home_block& home);
+[[nodiscard]] std::uint32_t ibmap_lbn(const home_block& home);
+[[nodiscard]] std::uint16_t ibmap_size(const home_block& home);
+
+// The index file VBN that holds the header of file number n.
+[[nodiscard]] std::uint64_t header_vbn(std::uint32_t file_number);
