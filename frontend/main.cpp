@@ -4,6 +4,7 @@
 // specification, listed or copied. A failure on one is reported and the run goes
 // on; the exit status is 0 whenever arguments were given.
 #include "frontend/cli.hpp"
+#include "output/copy.hpp"
 
 int main(int argc, char** argv)
 {
@@ -12,6 +13,7 @@ int main(int argc, char** argv)
     current_arg = (argc > 0 && argv[0] != nullptr) ? argv : fallback;
     if (argc <= 1)
         show_usage();
+    prepare_standard_output();
     if (odscp::basename(argv[0])[0] == 'l')
         ++options.list_count;
     for (int i = 1; i < argc; ++i) {

@@ -12,6 +12,27 @@ dir_scan_state dir_scan;
 
 namespace {
 
+constexpr std::size_t DIR_RUN_BLOCKS = 64;
+std::uint8_t run_buffer[DIR_RUN_BLOCKS * BLOCK_SIZE];
+
+// Reads block dir_scan.vbn into dir_scan.block, from the run read ahead when
+// it holds it, else by reading the run that starts there.
+bool read_directory_block(const file_header& dir)
+{
+    std::int64_t index = dir_scan.vbn - dir_scan.run_first;
+    if (dir_scan.run_blocks == 0 || index < 0 ||
+        index >= static_cast<std::int64_t>(dir_scan.run_blocks)) {
+        dir_scan.run_blocks = read_vblocks(dir_scan.vbn, DIR_RUN_BLOCKS, run_buffer, dir);
+        dir_scan.run_first = dir_scan.vbn;
+        if (dir_scan.run_blocks == 0)
+            return false;
+        index = 0;
+    }
+    std::memcpy(dir_scan.block.data(), run_buffer + static_cast<std::size_t>(index) * BLOCK_SIZE,
+                BLOCK_SIZE);
+    return true;
+}
+
 std::uint16_t record_size(std::size_t record)
 {
     return get_u16_le(dir_scan.block, record + DR_SIZE);
@@ -58,7 +79,7 @@ std::optional<std::size_t> next_block(const file_header& dir)
         // reached, that limit holds for any later block of the walk too.
         if (dir_scan.vbn == dir_scan.eof_vbn)
             dir_scan.data_end = std::min<std::size_t>(ffbyte(dir), BLOCK_SIZE);
-        if (!read_vblock(dir_scan.vbn, dir_scan.block, dir))
+        if (!read_directory_block(dir))
             return std::nullopt;
         if (get_u16_le(dir_scan.block, 0) == DIR_END_MARK || dir_scan.data_end == 0)
             return std::nullopt;
@@ -109,6 +130,7 @@ std::optional<std::size_t> next_record(const file_header& dir, bool reset)
         dir_scan.vbn = 0;
         dir_scan.eof_vbn = efblk(dir);
         dir_scan.data_end = BLOCK_SIZE;
+        dir_scan.run_blocks = 0;
         return next_block(dir);
     }
     dir_scan.cursor += std::size_t{record_size(dir_scan.cursor)} + 2;

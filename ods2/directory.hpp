@@ -18,6 +18,10 @@ struct dir_scan_state {
     std::size_t data_end = 0;                     // end of the valid data in block
     std::array<std::uint8_t, BLOCK_SIZE> block{}; // the directory block being walked
     std::size_t cursor = 0;                       // start of the current record in block
+    // Blocks are read ahead a run at a time within one walk, never kept from
+    // one walk to the next.
+    std::int64_t run_first = 0; // VBN of the first block read ahead
+    std::size_t run_blocks = 0; // blocks read ahead
 };
 
 extern dir_scan_state dir_scan;

@@ -155,8 +155,21 @@ bool map_vblock(std::int64_t vbn, const file_header& header, block_run& run)
 
 int read_vblock(std::int64_t vbn, block& buffer, const file_header& header)
 {
+    return read_vblocks(vbn, 1, buffer.data(), header) == 1 ? 1 : 0;
+}
+
+std::size_t read_vblocks(std::int64_t vbn, std::size_t max_blocks, std::uint8_t* buffer,
+                         const file_header& header)
+{
     block_run run;
-    if (!map_vblock(vbn, header, run))
+    if (max_blocks == 0 || !map_vblock(vbn, header, run))
         return 0;
-    return read_lblock(run.lbn, buffer);
+    const std::size_t wanted =
+        static_cast<std::size_t>(std::min<std::uint64_t>(run.count, max_blocks));
+    const std::size_t whole = read_lblocks(run.lbn, wanted, buffer);
+    if (whole > 0)
+        return whole;
+    // The first block did not come back whole: read it alone, so that its
+    // failure is reported exactly as for a single block.
+    return read_lblock(run.lbn, std::span<std::uint8_t, BLOCK_SIZE>(buffer, BLOCK_SIZE)) ? 1 : 0;
 }

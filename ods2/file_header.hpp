@@ -44,3 +44,11 @@ bool map_vblock(std::int64_t vbn, const file_header& header, block_run& run);
 // Reads virtual block vbn (the first is 1) of the file into buffer. 1 when read;
 // 0 when the file has no such block (no message) or the read failed (reported).
 int read_vblock(std::int64_t vbn, block& buffer, const file_header& header);
+
+// Reads virtual blocks from vbn on, as many as one retrieval pointer maps
+// consecutively and at most max_blocks, into buffer with one system call.
+// Returns the number of blocks read; 0 exactly where read_vblock would give 0
+// for vbn, with the same message. A block of the run that could not be read
+// ends the run before it, so the next call starts there and reports it.
+[[nodiscard]] std::size_t read_vblocks(std::int64_t vbn, std::size_t max_blocks,
+                                       std::uint8_t* buffer, const file_header& header);

@@ -78,21 +78,26 @@ int open_volume(const char* name)
     return 1;
 }
 
-int read_lblock(std::uint64_t lbn, block& buffer)
+int read_lblock(std::uint64_t lbn, std::span<std::uint8_t, BLOCK_SIZE> buffer)
 {
     if (lbn == 0) {
         report("Bad block in file");
         return 0;
     }
-    constexpr std::uint64_t max_lbn = static_cast<std::uint64_t>(INT64_MAX) / BLOCK_SIZE;
-    if (lbn > max_lbn || volume.fd < 0) {
-        report("Read error");
-        return 0;
-    }
-    const auto offset = static_cast<off_t>(lbn * BLOCK_SIZE);
-    if (::pread(volume.fd, buffer.data(), BLOCK_SIZE, offset) != static_cast<ssize_t>(BLOCK_SIZE)) {
+    if (read_lblocks(lbn, 1, buffer.data()) != 1) {
         report("Read error");
         return 0;
     }
     return 1;
+}
+
+std::size_t read_lblocks(std::uint64_t lbn, std::size_t count, std::uint8_t* buffer)
+{
+    // The byte offset of the last block must fit in off_t.
+    constexpr std::uint64_t lbn_limit = static_cast<std::uint64_t>(INT64_MAX) / BLOCK_SIZE;
+    if (volume.fd < 0 || lbn == 0 || count == 0 || lbn > lbn_limit - count)
+        return 0;
+    const auto offset = static_cast<off_t>(lbn * BLOCK_SIZE);
+    const ssize_t got = ::pread(volume.fd, buffer, count * BLOCK_SIZE, offset);
+    return got > 0 ? static_cast<std::size_t>(got) / BLOCK_SIZE : 0;
 }

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 // The longest device name accepted, in characters.
 inline constexpr std::size_t MAX_DEVICE_NAME = 20;
@@ -31,7 +32,12 @@ extern volume_record volume;
 int open_volume(const char* name);
 
 // Reads logical block lbn of the mounted volume into buffer; 1, or 0 after reporting.
-int read_lblock(std::uint64_t lbn, block& buffer);
+int read_lblock(std::uint64_t lbn, std::span<std::uint8_t, BLOCK_SIZE> buffer);
+
+// Reads count consecutive logical blocks from lbn with one system call, and
+// returns how many came back whole, from the first on. Reports nothing: a block
+// that did not come back whole is read again with read_lblock, which does.
+[[nodiscard]] std::size_t read_lblocks(std::uint64_t lbn, std::size_t count, std::uint8_t* buffer);
 
 // Home block fields.
 [[nodiscard]] std::uint16_t ibmap_vbn(const home_block& home);

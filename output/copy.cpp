@@ -17,6 +17,12 @@ std::FILE* output_stream = nullptr;
 
 namespace {
 
+// Stream buffers: one for standard output, one for the host file being
+// written (only one is open at a time).
+constexpr std::size_t STREAM_BUFFER_SIZE = 64 * 1024;
+char stdout_buffer[STREAM_BUFFER_SIZE];
+char file_buffer[STREAM_BUFFER_SIZE];
+
 int write_error()
 {
     report("write error");
@@ -51,48 +57,68 @@ std::FILE* open_as_caller(const char* name)
     return f;
 }
 
-// The n bytes of a block that belong to the file: whole blocks before the
-// end-of-file block, ffbyte bytes of it (at most the block).
-std::size_t bytes_in_block(std::int64_t vbn, std::int64_t eof_vbn)
+// Blocks are read a run at a time: as many consecutive blocks as one retrieval
+// pointer maps, up to the size of this buffer, with one system call.
+constexpr std::size_t RUN_BLOCKS = 256;
+std::uint8_t run_buffer[RUN_BLOCKS * BLOCK_SIZE];
+
+// The bytes of blocks first .. first + n - 1 that belong to the file: whole
+// blocks before the end-of-file block, ffbyte bytes of it (at most the block).
+std::size_t bytes_in_run(std::int64_t first, std::size_t n, std::int64_t eof_vbn)
 {
-    if (vbn < eof_vbn)
-        return BLOCK_SIZE;
-    return std::min<std::size_t>(ffbyte(target_header), BLOCK_SIZE);
+    const std::int64_t last = first + static_cast<std::int64_t>(n) - 1;
+    if (last < eof_vbn)
+        return n * BLOCK_SIZE;
+    return (n - 1) * BLOCK_SIZE + std::min<std::size_t>(ffbyte(target_header), BLOCK_SIZE);
 }
 
+// Reads the file's blocks from VBN 1 through last_vbn, or until its map or a
+// read ends, handing each run to emit; stops early when emit returns 0.
+template <typename Emit> int for_each_run(std::int64_t last_vbn, Emit emit)
+{
+    for (std::int64_t vbn = 1; vbn <= last_vbn;) {
+        const auto left = static_cast<std::uint64_t>(last_vbn - vbn) + 1;
+        const auto max = static_cast<std::size_t>(std::min<std::uint64_t>(left, RUN_BLOCKS));
+        const std::size_t n = read_vblocks(vbn, max, run_buffer, target_header);
+        if (n == 0)
+            break;
+        if (!emit(vbn, n))
+            return 0;
+        vbn += static_cast<std::int64_t>(n);
+    }
+    return 1;
+}
+
+int write_out(std::size_t bytes)
+{
+    return std::fwrite(run_buffer, 1, bytes, output_stream) < bytes ? write_error() : 1;
+}
+
+// Every block the map delivers, whole, without regard to the end of file.
 int copy_blocks()
 {
-    block buffer;
-    for (std::int64_t vbn = 1; read_vblock(vbn, buffer, target_header); ++vbn) {
-        if (std::fwrite(buffer.data(), 1, BLOCK_SIZE, output_stream) < BLOCK_SIZE)
-            return write_error();
-    }
-    return 1;
+    return for_each_run(INT64_MAX,
+                        [](std::int64_t, std::size_t n) { return write_out(n * BLOCK_SIZE); });
 }
 
-// Image and text modes: virtual blocks 1 to efblk, the last one up to ffbyte.
-int copy_to_end_of_file(bool decode)
+// Virtual blocks 1 to efblk, the last one up to ffbyte, unchanged.
+int copy_image()
 {
-    block buffer;
     const std::int64_t eof_vbn = efblk(target_header);
-    for (std::int64_t vbn = 1; vbn <= eof_vbn; ++vbn) {
-        if (!read_vblock(vbn, buffer, target_header))
-            break;
-        const std::size_t n = bytes_in_block(vbn, eof_vbn);
-        if (decode) {
-            for (std::size_t i = 0; i < n; ++i)
-                put_record_byte(buffer[i]);
-        } else if (std::fwrite(buffer.data(), 1, n, output_stream) < n) {
-            return write_error();
-        }
-    }
-    return 1;
+    return for_each_run(eof_vbn, [eof_vbn](std::int64_t vbn, std::size_t n) {
+        return write_out(bytes_in_run(vbn, n, eof_vbn));
+    });
 }
 
+// The same bytes as image mode, decoded from records into lines.
 int copy_text()
 {
     reset_record_decoder(); // a copy cut short must not garble the next one
-    copy_to_end_of_file(true);
+    const std::int64_t eof_vbn = efblk(target_header);
+    for_each_run(eof_vbn, [eof_vbn](std::int64_t vbn, std::size_t n) {
+        put_record_span(run_buffer, bytes_in_run(vbn, n, eof_vbn));
+        return 1;
+    });
     return std::ferror(output_stream) ? write_error() : 1;
 }
 
@@ -113,8 +139,15 @@ int open_output()
         report("Can't open output file");
         return 0;
     }
+    std::setvbuf(f, file_buffer, _IOFBF, sizeof file_buffer);
     output_stream = f;
     return 1;
+}
+
+void prepare_standard_output()
+{
+    if (!::isatty(STDOUT_FILENO))
+        std::setvbuf(stdout, stdout_buffer, _IOFBF, sizeof stdout_buffer);
 }
 
 int can_write(const char* path)
@@ -136,7 +169,7 @@ int copy_file()
     case MODE_BLOCKS:
         return copy_blocks();
     case MODE_IMAGE:
-        return copy_to_end_of_file(false);
+        return copy_image();
     default:
         return copy_text();
     }

@@ -6,6 +6,10 @@
 // Where a copy goes: standard output or the host file open_output opened.
 extern std::FILE* output_stream;
 
+// Gives standard output a large buffer when it is not a terminal; called once
+// before anything is written.
+void prepare_standard_output();
+
 // Sets output_stream to standard output or to the host file NAME.TYPE, opened
 // with the caller's own ids. 1, or 0 after reporting.
 int open_output();

@@ -2,6 +2,7 @@
 // an odd length; each record becomes its data bytes and a newline.
 #include "output/records.hpp"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "frontend/cli.hpp"
@@ -72,5 +73,25 @@ void put_record_byte(std::uint8_t b)
     default: // SKIP_PAD
         record_decoder.state = EXPECT_LEN_LO;
         break;
+    }
+}
+
+void put_record_span(const std::uint8_t* bytes, std::size_t n)
+{
+    while (n > 0) {
+        if (record_decoder.state != COPY_DATA) {
+            put_record_byte(*bytes++);
+            --n;
+            continue;
+        }
+        const std::size_t k = std::min(n, static_cast<std::size_t>(record_decoder.remaining));
+        std::fwrite(bytes, 1, k, output_stream);
+        bytes += k;
+        n -= k;
+        record_decoder.remaining -= static_cast<std::int32_t>(k);
+        if (record_decoder.remaining == 0) {
+            std::putc('\n', output_stream);
+            record_decoder.state = record_decoder.end_state;
+        }
     }
 }

@@ -1,6 +1,7 @@
 // Text mode: the variable-length record stream decoded into lines.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // Decoder states.
@@ -24,3 +25,7 @@ void reset_record_decoder();
 
 // Consumes one byte of the record stream, writing data and line ends to output_stream.
 void put_record_byte(std::uint8_t b);
+
+// Consumes n bytes of the record stream, exactly as n calls of put_record_byte
+// would, writing each record's data with one stream call per span.
+void put_record_span(const std::uint8_t* bytes, std::size_t n);

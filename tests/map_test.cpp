@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -239,4 +240,28 @@ TEST_F(extension_test, index_file_map_continues_too)
     put_block(2006, h15.bytes);
     const file_header primary = continued(header_with_map({}), 15);
     EXPECT_EQ(read(1, primary).first, 800u);
+}
+
+TEST_F(read_vblock_test, a_run_read_stops_before_the_block_that_fails)
+{
+    for (std::uint64_t lbn = 40; lbn < 50; ++lbn)
+        stamp(lbn);
+    set_device_blocks(50);
+    // 20 blocks at LBN 40, of which the device holds the first 10
+    const file_header h = header_with_map({0x4000 | 19, 40});
+    std::vector<std::uint8_t> buffer(32 * BLOCK_SIZE);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(read_vblocks(1, 32, buffer.data(), h), 10u);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    block last;
+    std::copy_n(buffer.begin() + 9 * BLOCK_SIZE, BLOCK_SIZE, last.begin());
+    EXPECT_EQ(stamp_of(last), 49u);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(read_vblocks(11, 32, buffer.data(), h), 0u);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "arg -- Read error\n");
+    // a run never crosses into the next pointer, and max_blocks is honoured
+    const file_header two = header_with_map({0x4001, 40, 0x4001, 44});
+    EXPECT_EQ(read_vblocks(1, 32, buffer.data(), two), 2u);
+    EXPECT_EQ(read_vblocks(2, 32, buffer.data(), two), 1u);
+    EXPECT_EQ(read_vblocks(3, 1, buffer.data(), two), 1u);
 }

@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <random>
 #include <string>
 
 #include "frontend/cli.hpp"
@@ -96,4 +98,65 @@ TEST(put_record_byte, reset_starts_at_a_length_word)
     std::fclose(output_stream);
     output_stream = nullptr;
     std::free(text);
+}
+
+namespace {
+
+// A random record stream of lengths 0 to 300 (and now and then a long one),
+// possibly cut anywhere; pads and data bytes are random too.
+std::string random_stream(std::mt19937& rng)
+{
+    std::string s;
+    const int records = std::uniform_int_distribution<int>(0, 40)(rng);
+    std::uniform_int_distribution<int> byte(0, 255);
+    for (int i = 0; i < records; ++i) {
+        const bool long_one = std::uniform_int_distribution<int>(0, 50)(rng) == 0;
+        const int length = std::uniform_int_distribution<int>(0, long_one ? 70000 : 300)(rng) & 0xFFFF;
+        std::string data(static_cast<std::size_t>(length), '\0');
+        for (char& c : data)
+            c = static_cast<char>(byte(rng));
+        s += record(data, static_cast<char>(byte(rng)));
+    }
+    if (!s.empty() && std::uniform_int_distribution<int>(0, 2)(rng) == 0)
+        s.resize(std::uniform_int_distribution<std::size_t>(0, s.size() - 1)(rng));
+    return s;
+}
+
+// Feeds the stream in spans cut at random points; a span boundary may fall
+// anywhere, a length word or the middle of a record included.
+std::string decode_in_spans(const std::string& bytes, int drop, std::mt19937& rng)
+{
+    char* text = nullptr;
+    std::size_t size = 0;
+    output_stream = ::open_memstream(&text, &size);
+    options.drop_control = drop;
+    reset_record_decoder();
+    const auto* p = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    for (std::size_t left = bytes.size(); left > 0;) {
+        const std::size_t n = std::min(left, std::uniform_int_distribution<std::size_t>(0, 1100)(rng));
+        put_record_span(p, n);
+        p += n;
+        left -= n;
+    }
+    std::fclose(output_stream);
+    output_stream = nullptr;
+    options.drop_control = 0;
+    std::string out(text, size);
+    std::free(text);
+    return out;
+}
+
+} // namespace
+
+TEST(put_record_span, gives_exactly_what_the_byte_decoder_gives)
+{
+    std::mt19937 rng(20261210);
+    for (int round = 0; round < 400; ++round) {
+        SCOPED_TRACE(round);
+        const std::string in = random_stream(rng);
+        for (int drop : {0, 1}) {
+            const std::string want = decode(in, drop);
+            ASSERT_EQ(decode_in_spans(in, drop, rng), want);
+        }
+    }
 }
