@@ -1,0 +1,258 @@
+// The forked child's side of a run: namespace, private /dev, working directory, ids, exec.
+#include "harness/child.hpp"
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+
+#include <fcntl.h>
+#include <grp.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace harness {
+namespace {
+
+constexpr int SETUP_FAILED = 127;
+
+// The device nodes a program may reasonably open besides the volumes.
+constexpr const char* DEV_NODES[] = {"null", "zero", "full"};
+constexpr std::size_t DEV_NODE_COUNT = sizeof DEV_NODES / sizeof DEV_NODES[0];
+
+// Appends text to buf (of size BUF) at *len, truncating; no allocation.
+template <std::size_t BUF> void append(char (&buf)[BUF], std::size_t& len, const char* text)
+{
+    for (; *text != '\0' && len + 1 < BUF; ++text)
+        buf[len++] = *text;
+    buf[len] = '\0';
+}
+
+// Reports errno and the failed step (errno as raw bytes, then text) and exits.
+[[noreturn]] void fail(int report_fd, const char* step, const char* detail = "")
+{
+    char msg[256];
+    const int err = errno;
+    std::memcpy(msg, &err, sizeof err);
+    std::size_t len = sizeof err;
+    append(msg, len, step);
+    if (*detail != '\0') {
+        append(msg, len, " ");
+        append(msg, len, detail);
+    }
+    [[maybe_unused]] ssize_t n = write(report_fd, msg, len);
+    _exit(SETUP_FAILED);
+}
+
+bool write_text(const char* path, const std::string& text)
+{
+    const int fd = open(path, O_WRONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const ssize_t n = write(fd, text.data(), text.size());
+    close(fd);
+    return n == static_cast<ssize_t>(text.size());
+}
+
+// A user namespace maps only the caller's own ids; supplementary groups cannot be kept.
+void map_own_ids(const std::string& uid_map, const std::string& gid_map, int report_fd)
+{
+    if (!write_text("/proc/self/setgroups", "deny"))
+        fail(report_fd, "write /proc/self/setgroups");
+    if (!write_text("/proc/self/uid_map", uid_map))
+        fail(report_fd, "write /proc/self/uid_map");
+    if (!write_text("/proc/self/gid_map", gid_map))
+        fail(report_fd, "write /proc/self/gid_map");
+}
+
+// Leaves the host's mount namespace; no mount made afterwards propagates back.
+void enter_namespace(isolation mode, const std::string& uid_map, const std::string& gid_map,
+                     int report_fd)
+{
+    if (mode == isolation::mount_ns && unshare(CLONE_NEWNS) != 0)
+        fail(report_fd, "unshare(CLONE_NEWNS)");
+    if (mode == isolation::user_ns) {
+        if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0)
+            fail(report_fd, "unshare(CLONE_NEWUSER|CLONE_NEWNS)");
+        map_own_ids(uid_map, gid_map, report_fd);
+    }
+    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+        fail(report_fd, "make / private");
+}
+
+// Writes "/dev/<node>" into path.
+void dev_path(char (&path)[32], const char* node)
+{
+    std::size_t len = 0;
+    append(path, len, "/dev/");
+    append(path, len, node);
+}
+
+// Writes "/proc/self/fd/<fd>", the link through which a held descriptor can be bind-mounted.
+void fd_link(char (&path)[32], int fd)
+{
+    std::size_t len = 0;
+    append(path, len, "/proc/self/fd/");
+    char digits[12];
+    std::size_t n = 0;
+    for (int v = fd; v > 0 || n == 0; v /= 10)
+        digits[n++] = static_cast<char>('0' + v % 10);
+    while (n > 0 && len + 1 < sizeof path)
+        path[len++] = digits[--n];
+    path[len] = '\0';
+}
+
+void bind_node(int held, const char* path, int report_fd)
+{
+    const int fd = open(path, O_CREAT | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd < 0)
+        fail(report_fd, "create", path);
+    close(fd);
+    char source[32];
+    fd_link(source, held);
+    if (mount(source, path, nullptr, MS_BIND, nullptr) != 0)
+        fail(report_fd, "bind-mount", path);
+    close(held);
+}
+
+// A tmpfs replaces /dev; the host's null, zero and full are bind-mounted into it through
+// descriptors opened before the tmpfs hid them. That needs no mknod, so it also works in a
+// user namespace.
+void build_dev(int report_fd)
+{
+    int held[DEV_NODE_COUNT];
+    for (std::size_t i = 0; i < DEV_NODE_COUNT; ++i) {
+        char path[32];
+        dev_path(path, DEV_NODES[i]);
+        held[i] = open(path, O_PATH | O_CLOEXEC);
+        if (held[i] < 0)
+            fail(report_fd, "open", path);
+    }
+    if (mount("tmpfs", "/dev", "tmpfs", MS_NOSUID | MS_NOEXEC, "mode=0755,size=64k") != 0)
+        fail(report_fd, "mount tmpfs on /dev");
+    for (std::size_t i = 0; i < DEV_NODE_COUNT; ++i) {
+        char path[32];
+        dev_path(path, DEV_NODES[i]);
+        bind_node(held[i], path, report_fd);
+    }
+}
+
+void link_images(const child_plan& plan)
+{
+    for (std::size_t i = 0; i < plan.link_paths.size(); ++i)
+        if (symlink(plan.link_targets[i].c_str(), plan.link_paths[i].c_str()) != 0)
+            fail(plan.report_fd, "symlink", plan.link_paths[i].c_str());
+}
+
+// Sends the working directory's descriptor to the parent, which reads the files left there
+// after the run, also from a tmpfs that only this namespace can see.
+void send_workdir(int socket_fd, int report_fd)
+{
+    const int dir = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0)
+        fail(report_fd, "open working directory");
+    char byte = 'd';
+    iovec iov{&byte, 1};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    msghdr msg{};
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    cmsghdr* c = CMSG_FIRSTHDR(&msg);
+    c->cmsg_level = SOL_SOCKET;
+    c->cmsg_type = SCM_RIGHTS;
+    c->cmsg_len = CMSG_LEN(sizeof(int));
+    std::memcpy(CMSG_DATA(c), &dir, sizeof dir);
+    if (sendmsg(socket_fd, &msg, 0) != 1)
+        fail(report_fd, "send working directory");
+    close(dir);
+}
+
+void prepare_workdir(const child_plan& plan)
+{
+    if (!plan.tmpfs_options.empty() && mount("tmpfs", plan.workdir.c_str(), "tmpfs",
+                                             MS_NOSUID | MS_NODEV, plan.tmpfs_options.c_str()) != 0)
+        fail(plan.report_fd, "mount tmpfs on", plan.workdir.c_str());
+    if (chdir(plan.workdir.c_str()) != 0)
+        fail(plan.report_fd, "chdir", plan.workdir.c_str());
+    send_workdir(plan.dir_socket, plan.report_fd);
+}
+
+void change_ids(const child_plan& plan)
+{
+    if (setgroups(0, nullptr) != 0)
+        fail(plan.report_fd, "setgroups");
+    if (setgid(plan.gid) != 0)
+        fail(plan.report_fd, "setgid");
+    if (setuid(plan.uid) != 0)
+        fail(plan.report_fd, "setuid");
+}
+
+void move_fd(int from, int to, int report_fd)
+{
+    if (from != to && dup2(from, to) < 0)
+        fail(report_fd, "dup2");
+}
+
+// Standard input is /dev/null; output goes to the pipes or /dev/full. Every other inherited
+// descriptor is closed at exec (the report pipe stays usable until then).
+void connect_stdio(const child_plan& plan)
+{
+    const int in = open("/dev/null", O_RDONLY);
+    if (in < 0)
+        fail(plan.report_fd, "open /dev/null");
+    move_fd(in, 0, plan.report_fd);
+    if (plan.stdout_to_full) {
+        const int full = open("/dev/full", O_WRONLY);
+        if (full < 0)
+            fail(plan.report_fd, "open /dev/full");
+        move_fd(full, 1, plan.report_fd);
+    } else {
+        move_fd(plan.out_fd, 1, plan.report_fd);
+    }
+    move_fd(plan.err_fd, 2, plan.report_fd);
+    if (close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) != 0)
+        fail(plan.report_fd, "close_range");
+}
+
+// Signals start as a freshly started program's would, whatever the caller had set.
+void reset_signals()
+{
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    signal(SIGPIPE, SIG_DFL);
+}
+
+} // namespace
+
+void run_child(const child_plan& plan)
+{
+    setpgid(0, 0);
+    reset_signals();
+    if (plan.mode != isolation::none) {
+        enter_namespace(plan.mode, plan.uid_map, plan.gid_map, plan.report_fd);
+        build_dev(plan.report_fd);
+        link_images(plan);
+    }
+    prepare_workdir(plan);
+    if (plan.change_ids)
+        change_ids(plan);
+    umask(plan.umask);
+    connect_stdio(plan);
+    execve(plan.binary, plan.argv, plan.envp);
+    fail(plan.report_fd, "execve", plan.binary);
+}
+
+void probe_child(isolation mode, const std::string& uid_map, const std::string& gid_map,
+                 int report_fd)
+{
+    enter_namespace(mode, uid_map, gid_map, report_fd);
+    build_dev(report_fd);
+    _exit(0);
+}
+
+} // namespace harness
