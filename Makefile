@@ -4,6 +4,8 @@ BUILD      ?= build
 ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
+PREFIX     ?= /usr/local
+DESTDIR    ?=
 
 .PHONY: all build asan test test-plain test-asan clean
 
@@ -28,3 +30,9 @@ test: test-plain test-asan
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)
+
+.PHONY: install
+
+# Installs bin/odscp, bin/lsods and their manual pages under $(DESTDIR)$(PREFIX).
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"

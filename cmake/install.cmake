@@ -1,0 +1,15 @@
+# Install rules: the program, lsods (a relative symbolic link to it, which starts
+# in list mode) and the manual pages, all in the component "odscp".
+include(GNUInstallDirs)
+
+install(TARGETS odscp RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT odscp)
+
+# The link is made in the build tree and installed as a link: file(INSTALL)
+# copies a symbolic link as a link, so "lsods -> odscp" arrives unchanged.
+set(ODSCP_LSODS_LINK ${CMAKE_CURRENT_BINARY_DIR}/install-links/lsods)
+file(MAKE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/install-links)
+file(CREATE_LINK odscp ${ODSCP_LSODS_LINK} SYMBOLIC)
+install(FILES ${ODSCP_LSODS_LINK} DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT odscp)
+
+install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/man/odscp.1 ${CMAKE_CURRENT_SOURCE_DIR}/man/lsods.1
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT odscp)
