@@ -168,7 +168,18 @@ struct file_node {
     std::map<std::string, dir_record> entries{}; // directories: by name
 };
 
-// Collects the volume's files, then lays them out. The same calls give the same bytes.
+// Collects the volume's files, then lays them out. Typical use:
+//
+//     volbuild::volume_builder v({.ibmap_lbn = 10, .ibmap_size = 2});
+//     auto user = v.add_directory(volbuild::MFD_FILE, "USER", {.protection = 0x1000});
+//     auto notes = v.add_file(user, "NOTES.TXT", volbuild::text_file({"one", "two"}));
+//     v.add_file(user, "NOTES.TXT", {.data = bytes, .version = 2});
+//     auto vol = v.build();
+//     vol.set_header_u16(notes, volbuild::FH_FFBYTE, 600);   // damage, checksum kept
+//     vol.image.resize(vol.header_lbn(volbuild::MFD_FILE));  // a short device
+//     vol.write_to(path);
+//
+// The same calls give the same bytes.
 // Misuse (a file number taken twice, a parent that is no directory, a map that does
 // not fit) throws std::invalid_argument.
 class volume_builder {
