@@ -190,8 +190,8 @@ bool request_is_well_formed(const request& req, std::string& why)
         if (std::filesystem::absolute(img.path).string().rfind("/dev/", 0) == 0)
             why = "image " + img.path + " lies under /dev, which the run replaces";
     }
-    if (!req.workdir.empty() && (req.workdir_read_only || req.user))
-        why = "a given working directory keeps its own mode and owner; set them beforehand";
+    if (!req.workdir.empty() && req.workdir_read_only)
+        why = "a given working directory keeps its own mode; set it beforehand";
     return why.empty();
 }
 
