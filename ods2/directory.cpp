@@ -14,6 +14,7 @@ namespace {
 
 constexpr std::size_t DIR_RUN_BLOCKS = 64;
 std::uint8_t run_buffer[DIR_RUN_BLOCKS * BLOCK_SIZE];
+map_cursor run_cursor; // where the walk is in the directory's map
 
 // Reads block dir_scan.vbn into dir_scan.block, from the run read ahead when
 // it holds it, else by reading the run that starts there.
@@ -22,7 +23,8 @@ bool read_directory_block(const file_header& dir)
     std::int64_t index = dir_scan.vbn - dir_scan.run_first;
     if (dir_scan.run_blocks == 0 || index < 0 ||
         index >= static_cast<std::int64_t>(dir_scan.run_blocks)) {
-        dir_scan.run_blocks = read_vblocks(dir_scan.vbn, DIR_RUN_BLOCKS, run_buffer, dir);
+        dir_scan.run_blocks =
+            read_vblocks(dir_scan.vbn, DIR_RUN_BLOCKS, run_buffer, dir, run_cursor);
         dir_scan.run_first = dir_scan.vbn;
         if (dir_scan.run_blocks == 0)
             return false;
@@ -131,6 +133,7 @@ std::optional<std::size_t> next_record(const file_header& dir, bool reset)
         dir_scan.eof_vbn = efblk(dir);
         dir_scan.data_end = BLOCK_SIZE;
         dir_scan.run_blocks = 0;
+        run_cursor = map_cursor{};
         return next_block(dir);
     }
     dir_scan.cursor += std::size_t{record_size(dir_scan.cursor)} + 2;

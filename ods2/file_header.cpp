@@ -133,36 +133,45 @@ bool read_extension_header(std::uint32_t file_number, file_header& into)
 
 } // namespace
 
-bool map_vblock(std::int64_t vbn, const file_header& header, block_run& run)
+bool map_vblock(std::int64_t vbn, const file_header& header, block_run& run, map_cursor& cursor)
 {
     if (vbn < 1)
         return false;
     if (map_depth == 0)
         extension_reads_left = EXTENSION_READ_BUDGET;
     const auto wanted = static_cast<std::uint64_t>(vbn);
-    std::uint64_t first_vbn = 1;
-    file_header extension; // the caller's header is never overwritten
-    const file_header* h = &header;
-    for (int links = 0;; ++links) {
-        if (find_in_header(*h, wanted, first_vbn, run))
+    if (cursor.primary != &header || wanted < cursor.first_vbn) {
+        cursor = map_cursor{};
+        cursor.primary = &header;
+    }
+    for (;;) {
+        const file_header& h = cursor.in_extension ? cursor.extension : header;
+        std::uint64_t next_first = cursor.first_vbn;
+        if (find_in_header(h, wanted, next_first, run))
             return true;
-        const std::uint32_t next = extension_file_number(*h);
-        if (next == 0 || links == MAX_EXTENSION_HEADERS || !read_extension_header(next, extension))
+        const std::uint32_t next = extension_file_number(h);
+        if (next == 0 || cursor.links == MAX_EXTENSION_HEADERS ||
+            !read_extension_header(next, cursor.extension)) {
+            cursor = map_cursor{}; // the walk starts afresh next time
             return false;
-        h = &extension;
+        }
+        cursor.in_extension = true;
+        cursor.first_vbn = next_first;
+        ++cursor.links;
     }
 }
 
 int read_vblock(std::int64_t vbn, block& buffer, const file_header& header)
 {
-    return read_vblocks(vbn, 1, buffer.data(), header) == 1 ? 1 : 0;
+    map_cursor cursor;
+    return read_vblocks(vbn, 1, buffer.data(), header, cursor) == 1 ? 1 : 0;
 }
 
 std::size_t read_vblocks(std::int64_t vbn, std::size_t max_blocks, std::uint8_t* buffer,
-                         const file_header& header)
+                         const file_header& header, map_cursor& cursor)
 {
     block_run run;
-    if (max_blocks == 0 || !map_vblock(vbn, header, run))
+    if (max_blocks == 0 || !map_vblock(vbn, header, run, cursor))
         return 0;
     const std::size_t wanted =
         static_cast<std::size_t>(std::min<std::uint64_t>(run.count, max_blocks));

@@ -37,9 +37,23 @@ struct block_run {
     std::uint64_t count = 0;
 };
 
+// How far a walk through one file's map has got: the header whose pointers are
+// being walked (the primary one, or a copy of an extension header) and the VBN
+// its first pointer maps. A file read from VBN 1 onwards through one cursor has
+// each of its extension headers read once, not once per block.
+struct map_cursor {
+    const file_header* primary = nullptr;
+    bool in_extension = false;
+    file_header extension;
+    std::uint64_t first_vbn = 1;
+    int links = 0; // extension headers followed
+};
+
 // Finds the run holding vbn. True when mapped; false when the file has no such
-// block (a failed read of an extension header has been reported).
-bool map_vblock(std::int64_t vbn, const file_header& header, block_run& run);
+// block (a failed read of an extension header has been reported). The cursor
+// starts where an earlier call for the same header left it, when vbn lies there
+// or later.
+bool map_vblock(std::int64_t vbn, const file_header& header, block_run& run, map_cursor& cursor);
 
 // Reads virtual block vbn (the first is 1) of the file into buffer. 1 when read;
 // 0 when the file has no such block (no message) or the read failed (reported).
@@ -51,4 +65,5 @@ int read_vblock(std::int64_t vbn, block& buffer, const file_header& header);
 // for vbn, with the same message. A block of the run that could not be read
 // ends the run before it, so the next call starts there and reports it.
 [[nodiscard]] std::size_t read_vblocks(std::int64_t vbn, std::size_t max_blocks,
-                                       std::uint8_t* buffer, const file_header& header);
+                                       std::uint8_t* buffer, const file_header& header,
+                                       map_cursor& cursor);

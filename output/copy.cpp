@@ -76,10 +76,11 @@ std::size_t bytes_in_run(std::int64_t first, std::size_t n, std::int64_t eof_vbn
 // read ends, handing each run to emit; stops early when emit returns 0.
 template <typename Emit> int for_each_run(std::int64_t last_vbn, Emit emit)
 {
+    map_cursor cursor;
     for (std::int64_t vbn = 1; vbn <= last_vbn;) {
         const auto left = static_cast<std::uint64_t>(last_vbn - vbn) + 1;
         const auto max = static_cast<std::size_t>(std::min<std::uint64_t>(left, RUN_BLOCKS));
-        const std::size_t n = read_vblocks(vbn, max, run_buffer, target_header);
+        const std::size_t n = read_vblocks(vbn, max, run_buffer, target_header, cursor);
         if (n == 0)
             break;
         if (!emit(vbn, n))

@@ -207,3 +207,23 @@ TEST_F(copying, write_errors_are_reported)
         EXPECT_EQ(r.exit_status, 0);
     }
 }
+
+TEST_F(copying, fragmented_files_and_extension_headers)
+{
+    const std::string data = patterned(300 * 512 + 77);
+    vb::volume_builder b({.header_slots = 400, .primary_header_slots = 20});
+    const auto d = b.add_directory(vb::MFD_FILE, "D");
+    const auto f = b.add_file(d, "FRAG.DAT",
+                              {.data = bytes_of(data),
+                               .place = {.kind = vb::layout::fragmented,
+                                         .fragments = 150,
+                                         .placement_between = true,
+                                         .max_map_words = 24}});
+    // headers past the first 20 lie in the index file's second extent
+    b.add_file(d, "HIGH.DAT", {.data = bytes_of("high"), .file_number = 390});
+    const auto v = b.build();
+    ASSERT_GT(v.header_chain(f).size(), 10u);
+    const auto r = run(v, {"-si", "[d]frag.dat", "high.dat", "-I", "frag.dat"});
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, data + "high" + data + std::string(512 - 77, '\0'));
+}

@@ -198,6 +198,18 @@ TEST_F(extension_test, map_continues_through_extension_headers)
     EXPECT_EQ(read(4, primary).first, 700u);
     EXPECT_EQ(read(5, primary), std::make_pair(std::uint64_t{0}, std::string()));
     EXPECT_EQ(primary.bytes, before.bytes);
+
+    // one cursor carried forward, then back to the start
+    map_cursor cursor;
+    block_run run;
+    const std::pair<std::int64_t, std::uint64_t> walk[] = {
+        {1, 500}, {3, 601}, {4, 700}, {2, 600}, {1, 500}};
+    for (const auto& [vbn, lbn] : walk) {
+        SCOPED_TRACE(vbn);
+        ASSERT_TRUE(map_vblock(vbn, primary, run, cursor));
+        EXPECT_EQ(run.lbn, lbn);
+    }
+    EXPECT_FALSE(map_vblock(5, primary, run, cursor));
 }
 
 TEST_F(extension_test, extension_file_number_has_24_bits)
@@ -250,18 +262,19 @@ TEST_F(read_vblock_test, a_run_read_stops_before_the_block_that_fails)
     // 20 blocks at LBN 40, of which the device holds the first 10
     const file_header h = header_with_map({0x4000 | 19, 40});
     std::vector<std::uint8_t> buffer(32 * BLOCK_SIZE);
+    map_cursor cursor;
     testing::internal::CaptureStderr();
-    EXPECT_EQ(read_vblocks(1, 32, buffer.data(), h), 10u);
+    EXPECT_EQ(read_vblocks(1, 32, buffer.data(), h, cursor), 10u);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     block last;
     std::copy_n(buffer.begin() + 9 * BLOCK_SIZE, BLOCK_SIZE, last.begin());
     EXPECT_EQ(stamp_of(last), 49u);
     testing::internal::CaptureStderr();
-    EXPECT_EQ(read_vblocks(11, 32, buffer.data(), h), 0u);
+    EXPECT_EQ(read_vblocks(11, 32, buffer.data(), h, cursor), 0u);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "arg -- Read error\n");
     // a run never crosses into the next pointer, and max_blocks is honoured
     const file_header two = header_with_map({0x4001, 40, 0x4001, 44});
-    EXPECT_EQ(read_vblocks(1, 32, buffer.data(), two), 2u);
-    EXPECT_EQ(read_vblocks(2, 32, buffer.data(), two), 1u);
-    EXPECT_EQ(read_vblocks(3, 1, buffer.data(), two), 1u);
+    EXPECT_EQ(read_vblocks(1, 32, buffer.data(), two, cursor), 2u);
+    EXPECT_EQ(read_vblocks(2, 32, buffer.data(), two, cursor), 1u);
+    EXPECT_EQ(read_vblocks(3, 1, buffer.data(), two, cursor), 1u);
 }
