@@ -7,7 +7,7 @@ CMAKE_ARGS ?=
 PREFIX     ?= /usr/local
 DESTDIR    ?=
 
-.PHONY: all build asan test test-plain test-asan clean
+.PHONY: all build asan test test-plain test-asan lint clean
 
 all: build
 
@@ -27,6 +27,12 @@ test-asan: asan
 	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
 
 test: test-plain test-asan
+
+# Static analysis of the system's own code; both must be clean.
+lint: build
+	clang-tidy -p $(BUILD) --quiet frontend/*.cpp ods2/*.cpp output/*.cpp
+	cppcheck --enable=warning,style,performance,portability --std=c++20 --language=c++ \
+	  --inline-suppr --error-exitcode=1 --quiet -I . frontend ods2 output
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)

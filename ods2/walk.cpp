@@ -114,12 +114,12 @@ int get_file_header(std::uint32_t file_number, file_header& slot)
 bool may_read(const file_header& header)
 {
     const std::uint16_t prot = protection(header);
-    if (!(prot & PROT_WORLD_NOREAD))
+    if ((prot & PROT_WORLD_NOREAD) == 0)
         return true;
     if (::getuid() == 0)
         return true;
     const auto gid = static_cast<std::int32_t>(::getgid());
-    return gid_to_group(gid) == owner_group(header) && !(prot & PROT_GROUP_NOREAD);
+    return gid_to_group(gid) == owner_group(header) && (prot & PROT_GROUP_NOREAD) == 0;
 }
 
 std::int32_t gid_to_group(std::int32_t gid)

@@ -19,7 +19,7 @@ namespace {
 
 // Stream buffers: one for standard output, one for the host file being
 // written (only one is open at a time).
-constexpr std::size_t STREAM_BUFFER_SIZE = 64 * 1024;
+constexpr std::size_t STREAM_BUFFER_SIZE = std::size_t{64} * 1024;
 char stdout_buffer[STREAM_BUFFER_SIZE];
 char file_buffer[STREAM_BUFFER_SIZE];
 
