@@ -125,3 +125,17 @@ TEST_F(mount, a_new_device_replaces_the_volume)
     EXPECT_EQ(r.err, "dkb9:[mail]a.txt -- Can't open /dev/vmsdkb9\n"
                      "[mail]a.txt -- No device specified\n");
 }
+
+TEST_F(mount, replaced_volumes_do_not_use_up_descriptors)
+{
+    // 40 specifications that each name the device, with room for 16 descriptors
+    std::vector<std::string> args = {"-c", "ulimit -n 16 && exec \"$0\" \"$@\"", ODSCP_BINARY, "-s"};
+    std::string want;
+    for (int i = 0; i < 40; ++i) {
+        args.push_back("DKA0:[mail]a.txt");
+        want += "alpha\n";
+    }
+    const auto r = run(sample(), args, {.program_name = "sh", .binary = "/bin/sh"});
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, want);
+}
