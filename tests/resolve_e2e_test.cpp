@@ -2,6 +2,8 @@
 // directory, the default device; and the protection rule as other users.
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "tests/volume_e2e_support.hpp"
 
 namespace {
@@ -196,4 +198,27 @@ TEST_F(resolution, output_file_must_be_writable_by_the_caller)
     const auto ro = run(mailbox(), {"-i", "[mail]notes.txt"}, read_only);
     EXPECT_EQ(ro.err, "[mail]notes.txt -- Can't open output file\n");
     EXPECT_TRUE(ro.files.empty());
+}
+
+TEST_F(resolution, a_set_user_id_install_creates_files_as_the_caller)
+{
+    // a copy of odscp owned by root with the set-user-id bit, run by uid 1000
+    const std::string setuid_copy = scratch.path("odscp-setuid");
+    {
+        std::ifstream in(ODSCP_BINARY, std::ios::binary);
+        std::ofstream out(setuid_copy, std::ios::binary);
+        out << in.rdbuf();
+    }
+    ASSERT_EQ(::chown(setuid_copy.c_str(), 0, 0), 0);
+    ASSERT_EQ(::chmod(setuid_copy.c_str(), 04755), 0);
+    harness::request req{.binary = setuid_copy,
+                         .user = harness::identity{1000, 1000},
+                         .make_images_readable = true};
+    SKIP_UNLESS_HARNESS_CAN_RUN(req);
+    const auto r = run(mailbox(), {"-i", "[mail]other.txt"}, req);
+    EXPECT_EQ(r.err, "");
+    ASSERT_EQ(r.files.count("other.txt"), 1u);
+    EXPECT_EQ(r.files.at("other.txt").contents, "other");
+    EXPECT_EQ(r.files.at("other.txt").uid, 1000u);
+    EXPECT_EQ(r.files.at("other.txt").gid, 1000u);
 }
