@@ -68,11 +68,13 @@ void apply_option(char letter)
 }
 
 // Standard output is flushed after every specification that wrote to it, so a
-// full disk or a broken pipe is reported against the argument that hit it.
-void flush_stdout()
+// full disk or a broken pipe is reported against the argument that hit it,
+// once: not again when the copy has reported it already.
+void flush_stdout(bool report_failure)
 {
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        report("write error");
+        if (report_failure)
+            report("write error");
         std::clearerr(stdout);
     }
 }
@@ -81,18 +83,20 @@ void list_current_directory()
 {
     if (resolve_filespec()) {
         list_directory();
-        flush_stdout();
+        flush_stdout(true);
     }
 }
 
+// A host file is closed as soon as its copy ends; the final flush of its
+// buffer can fail too.
 void copy_target_file()
 {
     if (!resolve_filespec() || !open_output())
         return;
-    copy_file();
+    const bool copied = copy_file() != 0;
     if (output_stream == stdout)
-        flush_stdout();
-    else if (std::fclose(output_stream) != 0)
+        flush_stdout(copied);
+    else if (std::fclose(output_stream) != 0 && copied)
         report("write error");
     output_stream = nullptr;
 }
