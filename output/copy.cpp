@@ -50,10 +50,8 @@ std::FILE* open_as_caller(const char* name)
         f = std::fopen(name, "w");
     // A failed restore leaves the process with the caller's ids: fewer
     // privileges, never more, so it is not an error here.
-    if (switch_uid && ::seteuid(euid) != 0) {
-    }
-    if (switch_gid && ::setegid(egid) != 0) {
-    }
+    [[maybe_unused]] const bool restored =
+        (!switch_uid || ::seteuid(euid) == 0) && (!switch_gid || ::setegid(egid) == 0);
     return f;
 }
 
