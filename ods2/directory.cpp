@@ -1,5 +1,5 @@
 // Directory scanning: records and their version entries, read through the
-// directory file's map one block at a time.
+// directory file's map a run of blocks at a time.
 #include "ods2/directory.hpp"
 
 #include <algorithm>
