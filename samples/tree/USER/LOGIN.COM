@@ -1,0 +1,5 @@
+$! LOGIN.COM -- run at every login
+$ SET TERMINAL/INQUIRE
+$ SET PROMPT="USER> "
+$ DIR*ECTORY :== DIRECTORY/SIZE/DATE
+$ WRITE SYS$OUTPUT "Welcome back."
