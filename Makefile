@@ -48,3 +48,13 @@ install: build
 # Makes the sample volume from samples/tree and runs odscp on it (samples/demo.sh).
 demo: build
 	sh samples/demo.sh $(BUILD)
+
+.PHONY: bench
+
+# Builds odscp and the benchmark's helpers in build-bench and runs bench/run.sh:
+# a few minutes, about 2 GiB in /tmp while it runs. Not part of `make test`.
+BENCH_BUILD ?= build-bench
+bench:
+	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DODSCP_BENCH=ON -DODSCP_TESTS=OFF $(CMAKE_ARGS)
+	cmake --build $(BENCH_BUILD) -j $(JOBS) --target odscp odscp_make_volumes odscp_time_run
+	bash bench/run.sh $(BENCH_BUILD)
