@@ -112,8 +112,9 @@ vb::built_volume write_volume(const fs::path& path, const vb::volume_builder& bu
 
 void describe_file(const vb::built_volume& built, std::uint32_t file, const char* name)
 {
-    std::printf("  %s: %zu extents, %zu headers\n", name, built.extents(file).size(),
-                built.header_chain(file).size());
+    const auto& runs = built.extents(file);
+    std::printf("  %s: %zu extents from LBN %llu, %zu headers\n", name, runs.size(),
+                static_cast<unsigned long long>(runs.front().lbn), built.header_chain(file).size());
 }
 
 vb::file_options binary_file(std::vector<std::uint8_t> bytes, const vb::placement& place)

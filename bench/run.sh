@@ -67,9 +67,18 @@ attach_volumes()
     mount --rbind "$dev" /dev
 }
 
+# Outputs of the rows of many small files are set aside until the end: ext4 takes
+# longer to create files just after as many were deleted, for cp and odscp alike,
+# and that would swamp the lookups being measured.
 clear_output()
 {
-    find "$out" -mindepth 1 -delete
+    if [[ -n ${set_aside:-} ]]; then
+        mkdir -p "$scratch/aside"
+        mv "$out" "$(mktemp -d "$scratch/aside/XXXXXX")"
+        mkdir "$out"
+    else
+        find "$out" -mindepth 1 -delete
+    fi
 }
 
 # measure ROW SIDE DIR COMMAND: one timed run of COMMAND in DIR after the output
@@ -77,12 +86,12 @@ clear_output()
 # SIDE "warm" is not recorded.
 measure()
 {
-    local row=$1 side=$2 dir=$3 cmd=$4 ns rss status
+    local row=$1 side=$2 dir=$3 cmd=$4 ns rss
     clear_output
     (cd "$dir" && eval "\"\$timer\" \"\$res/last\" $cmd") 2>"$res/stderr" ||
         die "$row ($side) failed: $(cat "$res/stderr")"
     [[ ! -s $res/stderr ]] || die "$row ($side) wrote to standard error: $(head -3 "$res/stderr")"
-    read -r ns rss status <"$res/last"
+    read -r ns rss _ <"$res/last" # a failing status failed the timer above
     [[ $side == warm ]] && return
     echo "$ns" >>"$res/$row.$side.ns"
     echo "$rss" >>"$res/$row.$side.rss"
@@ -202,13 +211,13 @@ every_nth()
 named_row()
 {
     local id=$1 directory=$2 step=$3 count=$4 names
-    names=$(every_nth "$step" "$count")
-    printf '%s\n' $names >"$res/$id.names"
-    local odscp_dir=$out odscp_cmd="\"\$odscp\" -i DIRS:[$directory]$names"
-    local base_name=cp base_dir=$vol/hostdir base_cmd="cp -t \"\$out\" $names"
-    local rw_cmd="" check="same_named_files \"$res/$id.names\""
+    read -ra names <<<"$(every_nth "$step" "$count")"
+    printf '%s\n' "${names[@]}" >"$res/$id.names"
+    local odscp_dir=$out odscp_cmd="\"\$odscp\" -i DIRS:[$directory]${names[*]}"
+    local base_name=cp base_dir=$vol/hostdir base_cmd="cp -t \"\$out\" ${names[*]}"
+    local rw_cmd="" check="same_named_files \"$res/$id.names\"" set_aside=1
     run_row "$id" "$count files of [$directory] named, every ${step}th, to host files, against cp" \
-        "$(cd "$vol/hostdir" && size_of $names)"
+        "$(cd "$vol/hostdir" && size_of "${names[@]}")"
 }
 
 # The same lookups copied to standard output, against cat of the host files: no host
@@ -216,23 +225,24 @@ named_row()
 lookup_row()
 {
     local id=$1 directory=$2 step=$3 count=$4 names
-    names=$(every_nth "$step" "$count")
-    local odscp_dir=$out odscp_cmd="\"\$odscp\" -is DIRS:[$directory]$names >/dev/null"
-    local base_name=cat base_dir=$vol/hostdir base_cmd="cat $names >/dev/null"
+    read -ra names <<<"$(every_nth "$step" "$count")"
+    local odscp_dir=$out odscp_cmd="\"\$odscp\" -is DIRS:[$directory]${names[*]} >/dev/null"
+    local base_name=cat base_dir=$vol/hostdir base_cmd="cat ${names[*]} >/dev/null"
     local rw_cmd=""
-    local check="[[ \$(\"\$odscp\" -is DIRS:[$directory]$names | md5sum) == \$(cd \"\$vol/hostdir\" && cat $names | md5sum) ]]"
+    local check="[[ \$(\"\$odscp\" -is DIRS:[$directory]${names[*]} | md5sum) == \$(cd \"\$vol/hostdir\" && cat ${names[*]} | md5sum) ]]"
     run_row "$id" "$count files of [$directory] named, every ${step}th, -is to /dev/null, against cat" \
-        "$(cd "$vol/hostdir" && size_of $names)"
+        "$(cd "$vol/hostdir" && size_of "${names[@]}")"
 }
 
 # Every named file is in the output directory, with its bytes.
+# shellcheck disable=SC2317 # called from the check that run_row evaluates
 same_named_files()
 {
     local names copied host
-    names=$(cat "$1")
-    [[ $(find "$out" -type f | wc -l) -eq $(wc -w <"$1") ]] || return 1
-    copied=$(cd "$out" && cat $names | md5sum)
-    host=$(cd "$vol/hostdir" && cat $names | md5sum)
+    mapfile -t names <"$1"
+    [[ $(find "$out" -type f | wc -l) -eq ${#names[@]} ]] || return 1
+    copied=$(cd "$out" && cat "${names[@]}" | md5sum)
+    host=$(cd "$vol/hostdir" && cat "${names[@]}" | md5sum)
     [[ $copied == "$host" ]]
 }
 
@@ -282,14 +292,17 @@ summary_ratio()
     echo "SUMMARY $(figures "$id" | tr -s ' ') | $judged"
 }
 
-# growth ID_SMALL ID_LARGE WHAT: how the median grows between two rows; linear is x2.
+# growth ID_1000 ID_2000 NAME WHAT [JUDGED]: how the median grows from 1,000 to 2,000
+# names; linear is x2, and 10% more is allowed for noise.
 growth()
 {
-    local by
+    local by judged
     by=$(ratio_of "$(field "$2" 4)" "$(field "$1" 4)")
-    printf 'SUMMARY %-15s %s: time x%s, %.0f us per added name | linear x2.00; target <= 2.20: %s\n' \
+    judged="target <= 2.20: $(verdict "$by" 2.20)"
+    [[ -n ${5:-} ]] || judged="no target: host file creation grows as much for cp"
+    printf 'SUMMARY %-15s %s: time x%s, %.0f us per added name | linear x2.00; %s\n' \
         "$3" "$4" "$by" "$(awk -v a="$(field "$2" 4)" -v b="$(field "$1" 4)" 'BEGIN { print (a - b) / 1000 / 1e3 }')" \
-        "$(verdict "$by" 2.20)"
+        "$judged"
 }
 
 summary()
@@ -306,10 +319,8 @@ summary()
     for id in named_1000 named_2000 lookup_1000 lookup_2000 lookup_2000_10k; do
         summary_ratio "$id"
     done
-    printf 'SUMMARY %-15s 1,000 -> 2,000 names of [D20K] to host files: odscp x%s, cp x%s | host file creation, the same for both; no target\n' \
-        growth_files "$(ratio_of "$(field named_2000 4)" "$(field named_1000 4)")" \
-        "$(ratio_of "$(field named_2000 5)" "$(field named_1000 5)")"
-    growth lookup_1000 lookup_2000 growth_names "1,000 -> 2,000 names of [D20K], -is"
+    growth named_1000 named_2000 growth_files "1,000 -> 2,000 names of [D20K] to host files (cp x$(ratio_of "$(field named_2000 5)" "$(field named_1000 5)"))"
+    growth lookup_1000 lookup_2000 growth_names "1,000 -> 2,000 names of [D20K], -is" judged
     local by
     by=$(ratio_of "$(field lookup_2000 4)" "$(field lookup_2000_10k 4)")
     printf 'SUMMARY %-15s 2,000 names, -is, directory of 10,000 -> 20,000 entries: time x%s | linear per lookup x2.00 at most; target <= 2.20: %s\n' \
@@ -322,6 +333,7 @@ summary()
 inside()
 {
     build=$1 scratch=$2
+    # shellcheck disable=SC2034 # both are named in the commands that measure evaluates
     odscp=$build/odscp timer=$build/bench/odscp_time_run
     vol=$scratch/vol out=$scratch/out res=$scratch/results
     mkdir -p "$out" "$res"
@@ -332,9 +344,14 @@ inside()
     load_average
 }
 
-if [[ ${1:-} == --inside ]]; then
-    shift
-    inside "$@"
-else
-    outside "$@"
-fi
+# One compound command, read whole before it runs: an edit to this file while it
+# runs cannot change what it does next.
+{
+    if [[ ${1:-} == --inside ]]; then
+        shift
+        inside "$@"
+    else
+        outside "$@"
+    fi
+    exit
+}
