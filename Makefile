@@ -58,3 +58,19 @@ bench:
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DODSCP_BENCH=ON -DODSCP_TESTS=OFF $(CMAKE_ARGS)
 	cmake --build $(BENCH_BUILD) -j $(JOBS) --target odscp odscp_make_volumes odscp_time_run
 	bash bench/run.sh $(BENCH_BUILD)
+
+.PHONY: fuzz fuzz-smoke
+
+# libFuzzer targets, built with clang in their own tree, and their seed corpora.
+FUZZ_BUILD   ?= build-fuzz
+FUZZ_SECONDS ?= 60
+
+fuzz:
+	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DODSCP_FUZZ=ON -DODSCP_TESTS=OFF $(CMAKE_ARGS)
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	tests/fuzz/run.sh seeds $(FUZZ_BUILD)
+
+# Replays every regression input, then fuzzes each target for FUZZ_SECONDS; a crash fails.
+fuzz-smoke: fuzz
+	tests/fuzz/run.sh smoke $(FUZZ_BUILD) $(FUZZ_SECONDS)

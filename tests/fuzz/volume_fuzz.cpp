@@ -1,0 +1,324 @@
+// Fuzz target: the input is the image of device DKA0. Each input is mounted and
+// listed, every file of its MFD copied in every mode, its directories walked two
+// levels down, through the same calls a run of odscp makes for its arguments.
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "frontend/cli.hpp"
+#include "frontend/filespec.hpp"
+#include "frontend/resolve.hpp"
+#include "ods2/directory.hpp"
+#include "ods2/layout.hpp"
+#include "ods2/volume.hpp"
+#include "ods2/walk.hpp"
+#include "output/copy.hpp"
+#include "output/records.hpp"
+
+// Last: it defines a BLOCK_SIZE macro of its own.
+#include <sys/mount.h>
+#undef BLOCK_SIZE
+
+namespace {
+
+constexpr std::size_t MAX_NAMES = 16;            // names taken from one directory
+constexpr std::size_t MAX_NESTED_COPIES = 4;     // files copied from each directory below the MFD
+constexpr uid_t CALLER_ID = 1;                   // real uid and gid of the run
+constexpr const char* SCRATCH_SIZE = "size=16m"; // host copies past this hit a full disk
+
+char scratch_root[] = "/tmp/odscp-volume-fuzz-XXXXXX";
+std::string image_path;
+std::string work_path;
+int image_fd = -1;
+int home_dir_fd = -1;   // the fuzzer's own working directory, restored after each input
+bool host_root = false; // started as root, not inside a user namespace
+
+// The argument being processed, as main would hand it over.
+char argument[1024];
+char* argument_slot[] = {argument, nullptr};
+
+[[noreturn]] void die(const char* what)
+{
+    std::fprintf(stderr, "volume_fuzz: %s: %s\n", what, std::strerror(errno));
+    std::abort();
+}
+
+void write_file(const char* path, const std::string& text)
+{
+    const int fd = ::open(path, O_WRONLY | O_TRUNC);
+    if (fd < 0 || ::write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
+        die(path);
+    ::close(fd);
+}
+
+// A private mount namespace: as root directly, otherwise inside a user
+// namespace that maps the caller's ids to root.
+void enter_private_namespace()
+{
+    host_root = ::geteuid() == 0 && ::getuid() == 0;
+    if (host_root) {
+        if (::unshare(CLONE_NEWNS) != 0)
+            die("unshare");
+    } else {
+        const std::string uid = std::to_string(::geteuid());
+        const std::string gid = std::to_string(::getegid());
+        if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0)
+            die("unshare");
+        write_file("/proc/self/setgroups", "deny");
+        write_file("/proc/self/uid_map", "0 " + uid + " 1");
+        write_file("/proc/self/gid_map", "0 " + gid + " 1");
+    }
+    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+        die("making mounts private");
+}
+
+// A tmpfs over /dev holding only null and vmsDKA0, the latter a link to the image.
+void replace_dev()
+{
+    const std::string null_copy = std::string(scratch_root) + "/null";
+    const int fd = ::open(null_copy.c_str(), O_WRONLY | O_CREAT, 0666);
+    if (fd < 0)
+        die(null_copy.c_str());
+    ::close(fd);
+    if (::mount("/dev/null", null_copy.c_str(), nullptr, MS_BIND, nullptr) != 0)
+        die("binding /dev/null");
+    if (::mount("tmpfs", "/dev", "tmpfs", MS_NOSUID, "mode=755") != 0)
+        die("mounting /dev");
+    const int null_fd = ::open("/dev/null", O_WRONLY | O_CREAT, 0666);
+    if (null_fd < 0)
+        die("/dev/null");
+    ::close(null_fd);
+    if (::mount(null_copy.c_str(), "/dev/null", nullptr, MS_BIND, nullptr) != 0)
+        die("rebinding /dev/null");
+    if (::symlink(image_path.c_str(), "/dev/vmsDKA0") != 0)
+        die("/dev/vmsDKA0");
+}
+
+void make_scratch()
+{
+    if (::mkdtemp(scratch_root) == nullptr)
+        die("mkdtemp");
+    if (::mount("tmpfs", scratch_root, "tmpfs", MS_NOSUID | MS_NODEV, SCRATCH_SIZE) != 0)
+        die("mounting the scratch directory");
+    image_path = std::string(scratch_root) + "/image";
+    work_path = std::string(scratch_root) + "/work";
+    if (::mkdir(work_path.c_str(), 0755) != 0)
+        die("mkdir work");
+    image_fd = ::open(image_path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+    if (image_fd < 0)
+        die("image");
+    home_dir_fd = ::open(".", O_RDONLY | O_DIRECTORY);
+    if (home_dir_fd < 0)
+        die("working directory");
+}
+
+// Started as root, the process goes on as a set-id installation run by user 1
+// of group 1 would: real ids 1, effective ids root. The protection rule then
+// applies, and host files are opened with the caller's ids.
+void act_as_set_id_caller()
+{
+    if (!host_root)
+        return; // a user namespace maps no other ids
+    if (::chmod(work_path.c_str(), 0777) != 0)
+        die("chmod work");
+    if (::setresgid(CALLER_ID, 0, 0) != 0 || ::setresuid(CALLER_ID, 0, 0) != 0)
+        die("setting the caller's ids");
+}
+
+void redirect_stdout_to_null()
+{
+    const int fd = ::open("/dev/null", O_WRONLY);
+    if (fd < 0 || ::dup2(fd, STDOUT_FILENO) < 0)
+        die("redirecting standard output");
+    ::close(fd);
+    prepare_standard_output();
+}
+
+void write_image(const std::uint8_t* data, std::size_t size)
+{
+    if (::ftruncate(image_fd, 0) != 0)
+        die("truncating the image");
+    if (size > 0 && ::pwrite(image_fd, data, size, 0) != static_cast<ssize_t>(size))
+        die("writing the image");
+}
+
+// odscp opens the image read-only; any change to it is a fault.
+void check_image_unchanged(const std::uint8_t* data, std::size_t size)
+{
+    std::vector<std::uint8_t> now(size + 1);
+    const ssize_t got = ::pread(image_fd, now.data(), now.size(), 0);
+    if (got != static_cast<ssize_t>(size) ||
+        (size > 0 && std::memcmp(now.data(), data, size) != 0)) {
+        std::fprintf(stderr, "volume_fuzz: the image was changed\n");
+        std::abort();
+    }
+}
+
+// Removes the host files the copies left in the work directory.
+void empty_work_directory()
+{
+    DIR* d = ::opendir(work_path.c_str());
+    if (d == nullptr)
+        die("opendir work");
+    while (const dirent* e = ::readdir(d)) {
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+            ::unlinkat(::dirfd(d), e->d_name, 0);
+    }
+    ::closedir(d);
+}
+
+// Every process-wide state a run starts from.
+void reset_state()
+{
+    if (volume.fd >= 0)
+        ::close(volume.fd);
+    volume = {};
+    options = {};
+    current_dir = {};
+    dir_resolved = false;
+    filespec = {};
+    filespec_count = 0;
+    target_header = {};
+    record_decoder = {};
+    dir_scan = {};
+    output_stream = nullptr;
+}
+
+void set_argument(const std::string& text)
+{
+    const std::size_t n = std::min(text.size(), sizeof argument - 1);
+    std::memcpy(argument, text.data(), n);
+    argument[n] = '\0';
+    current_arg = argument_slot;
+}
+
+// One command-line argument, handled as main handles it.
+void run_argument(const std::string& text)
+{
+    set_argument(text);
+    if (argument[0] == '-')
+        parse_options();
+    else
+        process_filespec();
+}
+
+// NAME.TYPE of the first records of dir, as stored.
+std::vector<std::string> record_names(const file_header& dir)
+{
+    std::vector<std::string> names;
+    for (auto r = next_record(dir, true); r && names.size() < MAX_NAMES;
+         r = next_record(dir, false)) {
+        const std::size_t count = dir_scan.block[*r + DR_NAME_COUNT];
+        names.emplace_back(reinterpret_cast<const char*>(&dir_scan.block[*r + DR_NAME]), count);
+    }
+    return names;
+}
+
+bool is_directory_name(const std::string& name)
+{
+    return name.size() > 4 && name.compare(name.size() - 4, 4, ".DIR") == 0;
+}
+
+// Copies one file in every mode, to standard output and, when set, to a host file.
+void copy_in_every_mode(const std::string& spec, bool host_file_too)
+{
+    static const char* const modes[] = {"-t", "-T", "-i", "-I", "-b"};
+    for (const char* where : {"-s", "-f"}) {
+        if (where[1] == 'f' && !host_file_too)
+            break;
+        run_argument(where);
+        for (const char* mode : modes) {
+            run_argument(mode);
+            run_argument(spec);
+        }
+    }
+    options = {}; // -T counts up: every file starts from plain options
+}
+
+std::string without_dir_type(const std::string& name)
+{
+    return name.substr(0, name.size() - 4);
+}
+
+// Lists [D]; when that made D the current directory, lists each directory
+// [D.S] in it and copies its first files, naming no device, to standard output.
+void explore_directory(const std::string& d)
+{
+    const file_header before = current_dir;
+    run_argument("-l");
+    run_argument("[" + d + "]");
+    if (!dir_resolved || before.bytes == current_dir.bytes)
+        return;
+    const std::vector<std::string> names = record_names(current_dir);
+    for (const std::string& name : names) {
+        if (is_directory_name(name)) {
+            run_argument("-l");
+            run_argument("[" + d + "." + without_dir_type(name) + "]");
+        }
+    }
+    std::size_t copies = 0;
+    for (const std::string& name : names) {
+        if (is_directory_name(name))
+            continue;
+        if (copies++ == MAX_NESTED_COPIES)
+            break;
+        options = {};
+        copy_in_every_mode("[" + d + "]" + name, false);
+    }
+}
+
+void run_script()
+{
+    run_argument("-l");
+    run_argument("DKA0:");
+    run_argument("DKA0:[000000]");
+    if (volume.fd < 0)
+        return;
+    const std::vector<std::string> names = record_names(volume.mfd_header);
+    for (const std::string& name : names) {
+        options = {};
+        copy_in_every_mode("DKA0:" + name, true);
+    }
+    for (const std::string& name : names) {
+        if (is_directory_name(name))
+            explore_directory(without_dir_type(name));
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    enter_private_namespace();
+    make_scratch();
+    replace_dev();
+    redirect_stdout_to_null();
+    act_as_set_id_caller();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    write_image(data, size);
+    reset_state();
+    if (::chdir(work_path.c_str()) != 0)
+        die("chdir work");
+    run_script();
+    reset_state();
+    if (::fchdir(home_dir_fd) != 0)
+        die("fchdir");
+    check_image_unchanged(data, size);
+    empty_work_directory();
+    return 0;
+}
