@@ -3,6 +3,7 @@
 #include "output/copy.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <unistd.h>
@@ -17,11 +18,9 @@ std::FILE* output_stream = nullptr;
 
 namespace {
 
-// Stream buffers: one for standard output, one for the host file being
-// written (only one is open at a time).
-constexpr std::size_t STREAM_BUFFER_SIZE = std::size_t{64} * 1024;
-char stdout_buffer[STREAM_BUFFER_SIZE];
-char file_buffer[STREAM_BUFFER_SIZE];
+// Listings go through standard output's buffer; copies write whole buffers
+// of their own.
+char stdout_buffer[std::size_t{64} * 1024];
 
 int write_error()
 {
@@ -56,9 +55,16 @@ std::FILE* open_as_caller(const char* name)
 }
 
 // Blocks are read a run at a time: as many consecutive blocks as one retrieval
-// pointer maps, up to the size of this buffer, with one system call.
-constexpr std::size_t RUN_BLOCKS = 256;
+// pointer maps, with one system call, into this buffer, which is filled from
+// as many runs as it holds before its contents are written out.
+constexpr std::size_t RUN_BLOCKS = 1024;
 std::uint8_t run_buffer[RUN_BLOCKS * BLOCK_SIZE];
+// Text decoded from a full run buffer (each record's data and its newline,
+// at most one byte more than the run) after the tail that the last write
+// held back: text is written in whole pages, which the host's page cache
+// takes faster than writes that end inside a page.
+constexpr std::size_t TEXT_PAGE = 4096;
+std::uint8_t text_buffer[TEXT_PAGE + RUN_BLOCKS * BLOCK_SIZE + 1];
 
 // The bytes of blocks first .. first + n - 1 that belong to the file: whole
 // blocks before the end-of-file block, ffbyte bytes of it (at most the block).
@@ -70,34 +76,68 @@ std::size_t bytes_in_run(std::int64_t first, std::size_t n, std::int64_t eof_vbn
     return (n - 1) * BLOCK_SIZE + std::min<std::size_t>(ffbyte(target_header), BLOCK_SIZE);
 }
 
+// Fills run_buffer with the file's blocks from vbn on, at most through
+// last_vbn; returns how many it holds. ended is set when the map or a read
+// ended the file before the buffer was full.
+std::size_t fill_run_buffer(std::int64_t& vbn, std::int64_t last_vbn, map_cursor& cursor,
+                            bool& ended)
+{
+    std::size_t held = 0;
+    while (held < RUN_BLOCKS && vbn <= last_vbn) {
+        const auto left = static_cast<std::uint64_t>(last_vbn - vbn) + 1;
+        const auto max = static_cast<std::size_t>(std::min<std::uint64_t>(left, RUN_BLOCKS - held));
+        const std::size_t n =
+            read_vblocks(vbn, max, run_buffer + held * BLOCK_SIZE, target_header, cursor);
+        if (n == 0) {
+            ended = true;
+            break;
+        }
+        held += n;
+        vbn += static_cast<std::int64_t>(n);
+    }
+    return held;
+}
+
 // Reads the file's blocks from VBN 1 through last_vbn, or until its map or a
-// read ends, handing each run to emit; stops early when emit returns 0.
+// read ends, handing each buffer of them to emit; stops when emit returns 0.
 template <typename Emit> int for_each_run(std::int64_t last_vbn, Emit emit)
 {
     map_cursor cursor;
-    for (std::int64_t vbn = 1; vbn <= last_vbn;) {
-        const auto left = static_cast<std::uint64_t>(last_vbn - vbn) + 1;
-        const auto max = static_cast<std::size_t>(std::min<std::uint64_t>(left, RUN_BLOCKS));
-        const std::size_t n = read_vblocks(vbn, max, run_buffer, target_header, cursor);
-        if (n == 0)
-            break;
-        if (!emit(vbn, n))
+    bool ended = false;
+    for (std::int64_t vbn = 1; vbn <= last_vbn && !ended;) {
+        const std::int64_t first = vbn;
+        const std::size_t held = fill_run_buffer(vbn, last_vbn, cursor, ended);
+        if (held > 0 && !emit(first, held))
             return 0;
-        vbn += static_cast<std::int64_t>(n);
     }
     return 1;
 }
 
-int write_out(std::size_t bytes)
+// Writes straight to the stream's descriptor, after anything the stream still
+// holds: a copy writes whole buffers, which the stream would only split.
+int write_out(const std::uint8_t* bytes, std::size_t n)
 {
-    return std::fwrite(run_buffer, 1, bytes, output_stream) < bytes ? write_error() : 1;
+    if (std::fflush(output_stream) != 0)
+        return write_error();
+    const int fd = ::fileno(output_stream);
+    while (n > 0) {
+        const ssize_t written = ::write(fd, bytes, n);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return write_error();
+        bytes += written;
+        n -= static_cast<std::size_t>(written);
+    }
+    return 1;
 }
 
 // Every block the map delivers, whole, without regard to the end of file.
 int copy_blocks()
 {
-    return for_each_run(INT64_MAX,
-                        [](std::int64_t, std::size_t n) { return write_out(n * BLOCK_SIZE); });
+    return for_each_run(INT64_MAX, [](std::int64_t, std::size_t n) {
+        return write_out(run_buffer, n * BLOCK_SIZE);
+    });
 }
 
 // Virtual blocks 1 to efblk, the last one up to ffbyte, unchanged.
@@ -105,7 +145,7 @@ int copy_image()
 {
     const std::int64_t eof_vbn = efblk(target_header);
     return for_each_run(eof_vbn, [eof_vbn](std::int64_t vbn, std::size_t n) {
-        return write_out(bytes_in_run(vbn, n, eof_vbn));
+        return write_out(run_buffer, bytes_in_run(vbn, n, eof_vbn));
     });
 }
 
@@ -114,11 +154,17 @@ int copy_text()
 {
     reset_record_decoder(); // a copy cut short must not garble the next one
     const std::int64_t eof_vbn = efblk(target_header);
-    for_each_run(eof_vbn, [eof_vbn](std::int64_t vbn, std::size_t n) {
-        put_record_span(run_buffer, bytes_in_run(vbn, n, eof_vbn));
+    std::size_t held = 0; // decoded bytes not yet written, less than a page
+    const int copied = for_each_run(eof_vbn, [eof_vbn, &held](std::int64_t vbn, std::size_t n) {
+        held += put_record_span(run_buffer, bytes_in_run(vbn, n, eof_vbn), text_buffer + held);
+        const std::size_t whole = held - held % TEXT_PAGE;
+        if (!write_out(text_buffer, whole))
+            return 0;
+        held -= whole;
+        std::memmove(text_buffer, text_buffer + whole, held);
         return 1;
     });
-    return std::ferror(output_stream) ? write_error() : 1;
+    return copied && write_out(text_buffer, held);
 }
 
 } // namespace
@@ -138,7 +184,6 @@ int open_output()
         report("Can't open output file");
         return 0;
     }
-    std::setvbuf(f, file_buffer, _IOFBF, sizeof file_buffer);
     output_stream = f;
     return 1;
 }

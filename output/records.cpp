@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "frontend/cli.hpp"
 #include "output/copy.hpp"
@@ -76,22 +77,110 @@ void put_record_byte(std::uint8_t b)
     }
 }
 
-void put_record_span(const std::uint8_t* bytes, std::size_t n)
+namespace {
+
+// A complete length word: the record's data follows, or an empty record ends here.
+std::uint8_t* start_record(std::int32_t length, std::uint8_t* out)
 {
-    while (n > 0) {
-        if (record_decoder.state != COPY_DATA) {
-            put_record_byte(*bytes++);
-            --n;
-            continue;
+    record_decoder.remaining = length;
+    if (length == 0) {
+        *out++ = '\n';
+        record_decoder.state = EXPECT_LEN_LO;
+        return out;
+    }
+    record_decoder.end_state = (length & 1) ? SKIP_PAD : EXPECT_LEN_LO;
+    if (options.drop_control != 0) {
+        record_decoder.first_dropped = 0;
+        record_decoder.state = SKIP_CONTROL;
+    } else {
+        record_decoder.state = COPY_DATA;
+    }
+    return out;
+}
+
+// The record's data from in on, as much of it as lies before end.
+const std::uint8_t* copy_data(const std::uint8_t* in, const std::uint8_t* end, std::uint8_t*& out)
+{
+    const auto k = std::min(static_cast<std::size_t>(end - in),
+                            static_cast<std::size_t>(record_decoder.remaining));
+    std::memcpy(out, in, k);
+    out += k;
+    record_decoder.remaining -= static_cast<std::int32_t>(k);
+    if (record_decoder.remaining == 0) {
+        *out++ = '\n';
+        record_decoder.state = record_decoder.end_state;
+    }
+    return in + k;
+}
+
+void drop_control_byte(std::uint8_t*& out)
+{
+    if (record_decoder.first_dropped)
+        record_decoder.state = COPY_DATA;
+    else
+        record_decoder.first_dropped = 1;
+    if (--record_decoder.remaining == 0) {
+        *out++ = '\n';
+        record_decoder.state = record_decoder.end_state;
+    }
+}
+
+// Whole records that lie inside the span, taken one per step while no bytes
+// are dropped: a record of L bytes is its data and a newline, and the stream
+// goes on at a length word again.
+const std::uint8_t* copy_whole_records(const std::uint8_t* in, const std::uint8_t* end,
+                                       std::uint8_t*& out)
+{
+    while (end - in >= 2) {
+        const std::size_t length = in[0] | static_cast<std::size_t>(in[1]) << 8;
+        if (length + (length & 1) > static_cast<std::size_t>(end - in) - 2)
+            break;
+        std::memcpy(out, in + 2, length);
+        out[length] = '\n';
+        out += length + 1;
+        in += 2 + length + (length & 1);
+    }
+    return in;
+}
+
+} // namespace
+
+std::size_t put_record_span(const std::uint8_t* bytes, std::size_t n, std::uint8_t* out)
+{
+    const std::uint8_t* in = bytes;
+    const std::uint8_t* const end = bytes + n;
+    std::uint8_t* const out_start = out;
+    while (in < end) {
+        if (record_decoder.state == EXPECT_LEN_LO && options.drop_control == 0) {
+            in = copy_whole_records(in, end, out);
+            if (in == end)
+                break;
         }
-        const std::size_t k = std::min(n, static_cast<std::size_t>(record_decoder.remaining));
-        std::fwrite(bytes, 1, k, output_stream);
-        bytes += k;
-        n -= k;
-        record_decoder.remaining -= static_cast<std::int32_t>(k);
-        if (record_decoder.remaining == 0) {
-            std::putc('\n', output_stream);
-            record_decoder.state = record_decoder.end_state;
+        switch (record_decoder.state) {
+        case COPY_DATA:
+            in = copy_data(in, end, out);
+            break;
+        case EXPECT_LEN_LO:
+            if (end - in >= 2) { // the whole length word at once
+                out = start_record(in[0] | in[1] << 8, out);
+                in += 2;
+            } else {
+                record_decoder.remaining = *in++;
+                record_decoder.state = EXPECT_LEN_HI;
+            }
+            break;
+        case EXPECT_LEN_HI:
+            out = start_record(record_decoder.remaining + 256 * *in++, out);
+            break;
+        case SKIP_CONTROL:
+            ++in;
+            drop_control_byte(out);
+            break;
+        default: // SKIP_PAD
+            ++in;
+            record_decoder.state = EXPECT_LEN_LO;
+            break;
         }
     }
+    return static_cast<std::size_t>(out - out_start);
 }

@@ -26,6 +26,8 @@ void reset_record_decoder();
 // Consumes one byte of the record stream, writing data and line ends to output_stream.
 void put_record_byte(std::uint8_t b);
 
-// Consumes n bytes of the record stream, exactly as n calls of put_record_byte
-// would, writing each record's data with one stream call per span.
-void put_record_span(const std::uint8_t* bytes, std::size_t n);
+// Consumes n bytes of the record stream into out, exactly as n calls of
+// put_record_byte would write them, and returns how many bytes it put there:
+// at most n + 1, since only a record's last data byte gives two.
+[[nodiscard]] std::size_t put_record_span(const std::uint8_t* bytes, std::size_t n,
+                                          std::uint8_t* out);
