@@ -164,7 +164,7 @@ int copy_text()
         std::memmove(text_buffer, text_buffer + whole, held);
         return 1;
     });
-    return copied && write_out(text_buffer, held);
+    return copied != 0 ? write_out(text_buffer, held) : 0;
 }
 
 } // namespace
