@@ -67,7 +67,7 @@ void apply_option(char letter)
     }
 }
 
-// Standard output is flushed after every specification that wrote to it, so a
+// Standard output is flushed after every file specification that wrote to it, so a
 // full disk or a broken pipe is reported against the argument that hit it,
 // once: not again when the copy has reported it already.
 void flush_stdout(bool report_failure)

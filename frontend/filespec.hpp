@@ -17,7 +17,7 @@ inline constexpr std::int32_t FS_VERSION = 16;
 inline constexpr std::size_t MAX_NAME = 9;
 inline constexpr std::size_t MAX_TYPE = 3;
 
-// The parsed specification. The texts point into buffer (or at a constant empty
+// The parsed file specification. The texts point into buffer (or at a constant empty
 // text) and stay valid until the next specification is copied in.
 struct filespec_record {
     char buffer[MAX_FILESPEC + 1] = {};
