@@ -83,10 +83,4 @@ inline void put_u16(block& b, std::size_t off, std::uint16_t v)
     b[off + 1] = static_cast<std::uint8_t>(v >> 8);
 }
 
-inline void put_u32(block& b, std::size_t off, std::uint32_t v)
-{
-    put_u16(b, off, static_cast<std::uint16_t>(v));
-    put_u16(b, off + 2, static_cast<std::uint16_t>(v >> 16));
-}
-
 } // namespace unit
