@@ -99,6 +99,17 @@ vb::built_volume crowded_volume()
     return b.build();
 }
 
+// Damaged on purpose: a file whose header names itself as its extension, so
+// its map repeats up to the chain limit and a host copy outgrows the disk.
+vb::built_volume looping_volume()
+{
+    vb::volume_builder b;
+    const auto f = b.add_file(vb::MFD_FILE, "LOOP.DAT", {.data = patterned(64 * 512)});
+    vb::built_volume v = b.build();
+    v.set_header_u16(f, vb::FH_EXT_FID_NUM, static_cast<std::uint16_t>(f));
+    return v;
+}
+
 void write_bytes(const std::string& path, const std::vector<std::uint8_t>& bytes)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -112,6 +123,7 @@ void write_volume_seeds(const std::string& dir)
     write_bytes(dir + "/fragmented.img", fragmented_volume().bytes());
     write_bytes(dir + "/text.img", text_volume().bytes());
     write_bytes(dir + "/crowded.img", crowded_volume().bytes());
+    write_bytes(dir + "/looping.img", looping_volume().bytes());
 }
 
 void write_filespec_seeds(const std::string& dir)
