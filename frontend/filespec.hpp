@@ -18,7 +18,7 @@ inline constexpr std::size_t MAX_NAME = 9;
 inline constexpr std::size_t MAX_TYPE = 3;
 
 // The parsed file specification. The texts point into buffer (or at a constant empty
-// text) and stay valid until the next specification is copied in.
+// text) and stay valid until the next file specification is copied in.
 struct filespec_record {
     char buffer[MAX_FILESPEC + 1] = {};
     std::int32_t flags = 0;

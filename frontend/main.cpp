@@ -1,7 +1,7 @@
 // odscp: copies files and directory listings off a Files-11 ODS-2 (VMS) volume.
 // Arguments are taken strictly in order: "-letters" change the options for the
-// file specifications that follow; every other argument is one file
-// specification, listed or copied. A failure on one is reported and the run goes
+// file specifications that follow; every other argument is one
+// file specification, listed or copied. A failure on one is reported and the run goes
 // on; the exit status is 0 whenever arguments were given.
 #include "frontend/cli.hpp"
 #include "output/copy.hpp"

@@ -1,5 +1,5 @@
 // Resolution of one file specification against the mounted volume and the
-// current directory, both carried over from earlier specifications.
+// current directory, both carried over from earlier file specifications.
 #include "frontend/resolve.hpp"
 
 #include "frontend/cli.hpp"
@@ -14,7 +14,7 @@ file_header target_header;
 namespace {
 
 // A named device is mounted now; the default device only for the first
-// specification of the run. Otherwise the volume mounted last stays in use.
+// file specification of the run. Otherwise the volume mounted last stays in use.
 int mount_named_volume()
 {
     if (filespec.flags & FS_DEVICE)
@@ -25,7 +25,7 @@ int mount_named_volume()
 }
 
 // A named directory is walked from the MFD; a device named without one makes
-// the MFD current. A specification naming neither keeps the current directory.
+// the MFD current. A file specification naming neither keeps the current directory.
 int enter_named_directory()
 {
     if (filespec.flags & FS_DIRECTORY)

@@ -6,10 +6,10 @@
 
 #include <cstdint>
 
-// The device tried when the first specification of a run names none.
+// The device tried when the first file specification of a run names none.
 inline constexpr const char* DEFAULT_DEVICE = "disk$users";
 
-// Specifications resolved so far, failed ones included.
+// File specifications resolved so far, failed ones included.
 extern std::int32_t filespec_count;
 
 // The header of the file to copy, filled by a successful resolution in copy mode.
