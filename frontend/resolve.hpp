@@ -15,6 +15,6 @@ extern std::int32_t filespec_count;
 // The header of the file to copy, filled by a successful resolution in copy mode.
 extern file_header target_header;
 
-// 1 when the specification may be listed (list mode) or copied (copy mode,
+// 1 when the file specification may be listed (list mode) or copied (copy mode,
 // target_header filled); 0 after a reported failure.
 int resolve_filespec();

@@ -191,7 +191,7 @@ TEST_F(copying, options_act_on_the_specifications_after_them)
 TEST_F(copying, write_errors_are_reported_once)
 {
     // a small file fails only when the stream is flushed or closed, a large one
-    // while it is written; either way each specification reports it once
+    // while it is written; either way each file specification reports it once
     vb::volume_builder b;
     const auto d = b.add_directory(vb::MFD_FILE, "D");
     b.add_file(d, "SMALL.TXT", vb::text_file({"short"}));

@@ -93,7 +93,7 @@ TEST_F(mount, each_failed_read_gives_its_pair_of_messages)
             v.image.set_u32(1, vb::HM_IBMAPLBN, 0);
             v.image.set_u16(1, vb::HM_IBMAPSIZE, 0);
         }
-        // the volume is not mounted afterwards: the next specification has none
+        // the volume is not mounted afterwards: the next file specification has none
         const auto r = run(v, {"-s", "DKA0:[MAIL]A.TXT", "[mail]a.txt"});
         std::string want;
         std::string m = c.messages;
@@ -128,7 +128,7 @@ TEST_F(mount, a_new_device_replaces_the_volume)
 
 TEST_F(mount, replaced_volumes_do_not_use_up_descriptors)
 {
-    // 40 specifications that each name the device, with room for 16 descriptors
+    // 40 file specifications that each name the device, with room for 16 descriptors
     std::vector<std::string> args = {"-c", "ulimit -n 16 && exec \"$0\" \"$@\"", ODSCP_BINARY, "-s"};
     std::string want;
     for (int i = 0; i < 40; ++i) {
