@@ -78,9 +78,6 @@ std::uint32_t pointer_lbn(const retrieval_pointer& p)
 
 namespace {
 
-// A map continues through at most this many extension headers; a longer chain
-// (a loop, on a damaged volume) ends the map.
-constexpr int MAX_EXTENSION_HEADERS = 1024;
 // Extension headers are read through the index file's map, which may itself
 // continue in extension headers; nesting and the total number of header reads
 // per lookup are bounded so that no volume can make a lookup run away.
@@ -125,10 +122,30 @@ bool read_extension_header(std::uint32_t file_number, file_header& into)
         return false;
     ++map_depth;
     --extension_reads_left;
-    const int ok = read_vblock(static_cast<std::int64_t>(header_vbn(file_number)), into.bytes,
-                               volume.index_header);
+    const int ok = read_file_header(file_number, into);
     --map_depth;
     return ok != 0;
+}
+
+bool already_walked(const file_header& primary, const map_cursor& cursor, std::uint32_t file_number)
+{
+    const auto followed = cursor.followed.begin();
+    return file_number == primary.file_number ||
+           std::find(followed, followed + cursor.links, file_number) != followed + cursor.links;
+}
+
+// Moves the cursor on to the extension header that continues h's map; false
+// when there is none, the chain is too long or loops, or it cannot be read.
+bool follow_extension(const file_header& h, const file_header& primary, map_cursor& cursor)
+{
+    const std::uint32_t next = extension_file_number(h);
+    if (next == 0 || cursor.links == MAX_EXTENSION_HEADERS ||
+        already_walked(primary, cursor, next) || !read_extension_header(next, cursor.extension))
+        return false;
+    cursor.in_extension = true;
+    cursor.followed[static_cast<std::size_t>(cursor.links)] = next;
+    ++cursor.links;
+    return true;
 }
 
 } // namespace
@@ -149,16 +166,21 @@ bool map_vblock(std::int64_t vbn, const file_header& header, block_run& run, map
         std::uint64_t next_first = cursor.first_vbn;
         if (find_in_header(h, wanted, next_first, run))
             return true;
-        const std::uint32_t next = extension_file_number(h);
-        if (next == 0 || cursor.links == MAX_EXTENSION_HEADERS ||
-            !read_extension_header(next, cursor.extension)) {
+        if (!follow_extension(h, header, cursor)) {
             cursor = map_cursor{}; // the walk starts afresh next time
             return false;
         }
-        cursor.in_extension = true;
         cursor.first_vbn = next_first;
-        ++cursor.links;
     }
+}
+
+int read_file_header(std::uint32_t file_number, file_header& into)
+{
+    if (!read_vblock(static_cast<std::int64_t>(header_vbn(file_number)), into.bytes,
+                     volume.index_header))
+        return 0;
+    into.file_number = file_number;
+    return 1;
 }
 
 int read_vblock(std::int64_t vbn, block& buffer, const file_header& header)

@@ -10,7 +10,18 @@
 
 struct file_header {
     block bytes{};
+    // The file number it was read as, so that a map continuing through
+    // extension headers can tell when it comes back to this one; 0 when not
+    // read by number.
+    std::uint32_t file_number = 0;
 };
+
+// A map continues through at most this many extension headers.
+constexpr int MAX_EXTENSION_HEADERS = 1024;
+
+// Reads the header of file_number through the index file's map. 1 when read;
+// 0 when the index file has no such block or the read failed (reported).
+int read_file_header(std::uint32_t file_number, file_header& into);
 
 [[nodiscard]] std::uint8_t map_offset(const file_header& h);
 [[nodiscard]] std::uint32_t efblk(const file_header& h);
@@ -40,13 +51,16 @@ struct block_run {
 // How far a walk through one file's map has got: the header whose pointers are
 // being walked (the primary one, or a copy of an extension header) and the VBN
 // its first pointer maps. A file read from VBN 1 onwards through one cursor has
-// each of its extension headers read once, not once per block.
+// each of its extension headers read once, not once per block. The file
+// numbers followed are kept: a chain that comes back to a header it has
+// already walked (a loop, on a damaged volume) ends the map there.
 struct map_cursor {
     const file_header* primary = nullptr;
     bool in_extension = false;
     file_header extension;
     std::uint64_t first_vbn = 1;
     int links = 0; // extension headers followed
+    std::array<std::uint32_t, MAX_EXTENSION_HEADERS> followed{};
 };
 
 // Finds the run holding vbn. True when mapped; false when the file has no such

@@ -75,6 +75,8 @@ int open_volume(const char* name)
         return unmount("Can't read index file header on %s");
     if (!read_lblock(index_lbn + MFD_FILE_NUMBER - INDEX_FILE_NUMBER, volume.mfd_header.bytes))
         return unmount("Can't read mfd header on %s");
+    volume.index_header.file_number = INDEX_FILE_NUMBER;
+    volume.mfd_header.file_number = MFD_FILE_NUMBER;
     return 1;
 }
 

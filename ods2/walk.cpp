@@ -52,7 +52,7 @@ int enter_level(file_header& level, const char* path, std::size_t component, std
         report_upto("Directory [%s] does not exist", path, cut);
         return 0;
     }
-    if (!read_vblock(static_cast<std::int64_t>(header_vbn(n)), level.bytes, volume.index_header)) {
+    if (!read_file_header(n, level)) {
         report_upto("Can't get file header for directory [%s]", path, cut);
         return 0;
     }
@@ -105,8 +105,7 @@ void forget_current_directory()
 
 int get_file_header(std::uint32_t file_number, file_header& slot)
 {
-    if (!read_vblock(static_cast<std::int64_t>(header_vbn(file_number)), slot.bytes,
-                     volume.index_header))
+    if (!read_file_header(file_number, slot))
         return 0;
     return may_read(slot) ? 1 : -1;
 }

@@ -100,9 +100,20 @@ TEST_F(damaged_volume, every_kind_of_damage_gives_its_own_messages)
          BINARY,
          [](const std::string& out) {
              // listing 16 bytes, -t 712, -T 706, -i 716 (up to the end of file);
-             // the header continues in itself, so block mode gets its two
-             // blocks from it and from 1024 extensions
-             EXPECT_EQ(out.size(), 16u + 712 + 706 + 716 + 2 * 1025 * 512);
+             // the header continues in itself, so its map ends where it
+             // comes back: block mode gets its two blocks once
+             EXPECT_EQ(out.size(), 16u + 712 + 706 + 716 + 2 * 512);
+         }},
+        {"directory continuing in itself, with no end-of-file block",
+         [](base_volume& b) {
+             b.v.set_header_u16(b.dir, vb::FH_EXT_FID_NUM, static_cast<std::uint16_t>(b.dir));
+             b.v.set_header_efblk(b.dir, 0);
+         },
+         BINARY,
+         [](const std::string& out) {
+             // the listing, and each lookup, reads the directory's blocks once
+             EXPECT_EQ(out.substr(0, 22), "F.TXT;1\nG.TXT;1\nfirst\n");
+             EXPECT_EQ(out.find("G.TXT;1", 9), std::string::npos);
          }},
         {"directory record past the block",
          [](base_volume& b) { b.v.image.set_u16(b.v.lbn_of_vbn(b.dir, 1), 0, 0xFFF0); }, BINARY,

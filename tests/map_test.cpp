@@ -222,16 +222,58 @@ TEST_F(extension_test, extension_file_number_has_24_bits)
     EXPECT_EQ(read(1, primary).first, 500u);
 }
 
-TEST_F(extension_test, a_looping_or_unreadable_chain_ends_the_map)
+TEST_F(extension_test, a_chain_ends_where_it_comes_back_to_a_header_it_has_walked)
+{
+    for (std::uint64_t lbn : {500, 600, 700})
+        stamp(lbn);
+    put_header(8, continued(header_with_map({0x4000, 500}), 8)); // continues in itself
+    put_header(9, continued(header_with_map({0x4000, 600}), 10));
+    put_header(10, continued(header_with_map({0x4000, 700}), 9)); // back to 9
+    struct {
+        const char* what;
+        file_header primary;
+        std::vector<std::uint64_t> lbns; // of VBN 1, 2, ...; the next VBN is unmapped
+    } cases[] = {
+        {"an extension that continues in itself", continued(header_with_map({}), 8), {500}},
+        {"two extensions naming each other", continued(header_with_map({}), 9), {600, 700}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (std::size_t i = 0; i < c.lbns.size(); ++i)
+            EXPECT_EQ(read(static_cast<std::int64_t>(i + 1), c.primary).first, c.lbns[i]);
+        EXPECT_EQ(read(static_cast<std::int64_t>(c.lbns.size() + 1), c.primary),
+                  std::make_pair(std::uint64_t{0}, std::string()));
+    }
+}
+
+TEST_F(extension_test, a_chain_back_to_the_header_read_by_number_ends_there)
 {
     stamp(500);
-    put_header(8, continued(header_with_map({0x4000, 500}), 8)); // continues in itself
-    const file_header loop = continued(header_with_map({}), 8);
-    // the primary header and 1024 extension headers, one block each
-    EXPECT_EQ(read(1, loop).first, 500u);
-    EXPECT_EQ(read(1024, loop).first, 500u);
-    EXPECT_EQ(read(1025, loop), std::make_pair(std::uint64_t{0}, std::string()));
+    stamp(700);
+    // file 12 maps LBN 700 and continues in 11, which maps 500 and continues in 12
+    file_header primary = continued(header_with_map({0x4000, 700}), 11);
+    put_header(12, primary);
+    put_header(11, continued(header_with_map({0x4000, 500}), 12));
+    primary.file_number = 12;
+    EXPECT_EQ(read(2, primary).first, 500u);
+    EXPECT_EQ(read(3, primary), std::make_pair(std::uint64_t{0}, std::string()));
+}
 
+TEST_F(extension_test, a_chain_longer_than_1024_headers_ends_the_map)
+{
+    // 1100 distinct headers, each mapping one block and continuing in the next
+    volume.index_header = header_with_map({0x8000 | 1199, 1000, 0});
+    for (std::uint32_t n = 20; n < 1120; ++n)
+        put_header(n, continued(header_with_map({0x4000, 500}), n + 1));
+    stamp(500);
+    const file_header primary = continued(header_with_map({}), 20);
+    EXPECT_EQ(read(1024, primary).first, 500u);
+    EXPECT_EQ(read(1025, primary), std::make_pair(std::uint64_t{0}, std::string()));
+}
+
+TEST_F(extension_test, an_unreadable_or_unmapped_extension_ends_the_map)
+{
+    stamp(500);
     set_device_blocks(1050);
     const file_header unreadable = continued(header_with_map({0x4000, 500}), 150);
     EXPECT_EQ(read(2, unreadable),
