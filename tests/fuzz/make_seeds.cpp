@@ -99,8 +99,8 @@ vb::built_volume crowded_volume()
     return b.build();
 }
 
-// Damaged on purpose: a file whose header names itself as its extension, so
-// its map repeats up to the chain limit and a host copy outgrows the disk.
+// Damaged on purpose: a file whose header names itself as its extension; its
+// map must end where the chain comes back to it, not repeat.
 vb::built_volume looping_volume()
 {
     vb::volume_builder b;
