@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "frontend/cli.hpp"
@@ -58,13 +60,27 @@ std::FILE* open_as_caller(const char* name)
 // pointer maps, with one system call, into this buffer, which is filled from
 // as many runs as it holds before its contents are written out.
 constexpr std::size_t RUN_BLOCKS = 1024;
-std::uint8_t run_buffer[RUN_BLOCKS * BLOCK_SIZE];
+constexpr std::size_t RUN_BUFFER_BYTES = RUN_BLOCKS * BLOCK_SIZE;
+std::uint8_t run_buffer[RUN_BUFFER_BYTES];
 // Text decoded from a full run buffer (each record's data and its newline,
 // at most one byte more than the run) after the tail that the last write
 // held back: text is written in whole pages, which the host's page cache
 // takes faster than writes that end inside a page.
 constexpr std::size_t TEXT_PAGE = 4096;
-std::uint8_t text_buffer[TEXT_PAGE + RUN_BLOCKS * BLOCK_SIZE + 1];
+std::uint8_t text_buffer[TEXT_PAGE + RUN_BUFFER_BYTES + 1];
+
+// A copy to a pipe writes a run buffer at a time; a pipe that holds one whole
+// takes it without the writer waiting for the reader several times over. The
+// pipe stays as it is when it cannot grow (a limit on pipe sizes).
+void grow_standard_output_pipe()
+{
+    struct stat st {};
+    if (::fstat(STDOUT_FILENO, &st) != 0 || !S_ISFIFO(st.st_mode))
+        return;
+    const int size = ::fcntl(STDOUT_FILENO, F_GETPIPE_SZ);
+    if (size >= 0 && static_cast<std::size_t>(size) < RUN_BUFFER_BYTES)
+        static_cast<void>(::fcntl(STDOUT_FILENO, F_SETPIPE_SZ, static_cast<int>(RUN_BUFFER_BYTES)));
+}
 
 // The bytes of blocks first .. first + n - 1 that belong to the file: whole
 // blocks before the end-of-file block, ffbyte bytes of it (at most the block).
@@ -192,6 +208,7 @@ void prepare_standard_output()
 {
     if (!::isatty(STDOUT_FILENO))
         std::setvbuf(stdout, stdout_buffer, _IOFBF, sizeof stdout_buffer);
+    grow_standard_output_pipe();
 }
 
 int can_write(const char* path)
