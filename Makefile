@@ -56,7 +56,7 @@ demo: build
 BENCH_BUILD ?= build-bench
 bench:
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DODSCP_BENCH=ON -DODSCP_TESTS=OFF $(CMAKE_ARGS)
-	cmake --build $(BENCH_BUILD) -j $(JOBS) --target odscp odscp_make_volumes odscp_time_run
+	cmake --build $(BENCH_BUILD) -j $(JOBS) --target odscp odscp_make_volumes odscp_time_run odscp_read_extents
 	bash bench/run.sh $(BENCH_BUILD)
 
 .PHONY: fuzz fuzz-smoke

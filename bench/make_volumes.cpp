@@ -117,6 +117,16 @@ void describe_file(const vb::built_volume& built, std::uint32_t file, const char
                 static_cast<unsigned long long>(runs.front().lbn), built.header_chain(file).size());
 }
 
+// Where the file lies, for odscp_read_extents: one "LBN COUNT" line per extent.
+void write_extents(const fs::path& path, const std::vector<vb::extent>& runs)
+{
+    std::ofstream out(path, std::ios::trunc);
+    for (const vb::extent& e : runs)
+        out << e.lbn << ' ' << e.count << '\n';
+    if (!out.flush())
+        throw std::runtime_error("cannot write " + path.string());
+}
+
 vb::file_options binary_file(std::vector<std::uint8_t> bytes, const vb::placement& place)
 {
     vb::file_options f = vb::binary_file(std::move(bytes));
@@ -133,7 +143,9 @@ void make_data_volume(const fs::path& path, const std::vector<std::uint8_t>& dat
     const auto file = v.add_file(dir, "DATA.BIN", binary_file(data, place));
     if (small != nullptr)
         v.add_file(dir, "SMALL.BIN", binary_file(*small, {}));
-    describe_file(write_volume(path, v), file, "DATA.BIN");
+    const vb::built_volume built = write_volume(path, v);
+    describe_file(built, file, "DATA.BIN");
+    write_extents(fs::path(path).replace_extension(".extents"), built.extents(file));
 }
 
 void make_text_volume(const fs::path& path, const std::vector<std::string>& lines)

@@ -10,6 +10,7 @@ set -euo pipefail
 set -f # file specifications such as [D20K]F00010.DAT must never be globbed
 
 RUNS=${RUNS:-7}
+ROWS=${ROWS:-} # when set, only these rows (ids, separated by spaces) run, with no summary
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
 die()
@@ -38,7 +39,7 @@ outside()
 {
     local build
     build=$(cd "${1:-$here/../build-bench}" && pwd)
-    for p in odscp bench/odscp_make_volumes bench/odscp_time_run; do
+    for p in odscp bench/odscp_make_volumes bench/odscp_time_run bench/odscp_read_extents; do
         [[ -x $build/$p ]] || die "$build/$p is missing: run 'make bench'"
     done
     scratch=$(mktemp -d /tmp/odscp-bench.XXXXXX)
@@ -102,17 +103,27 @@ median()
     sort -n "$1" | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }
 
+# paired_ratio ODSCP_NS BASE_NS: the median of odscp's time over the baseline's, run by
+# run (each pair ran one after the other), so that a machine that is slower for a
+# while slows both sides of the pairs it touches, not one side's median.
+paired_ratio()
+{
+    paste "$1" "$2" | awk '{ print $1 / $2 }' | sort -g |
+        awk '{ v[NR] = $1 } END { printf "%.4f", (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+
 largest()
 {
     sort -n "$1" | tail -1
 }
 
 # run_row ID LABEL BYTES, with the row's commands in the caller's variables:
-# odscp_dir/odscp_cmd, base_name/base_dir/base_cmd, rw_cmd (a read/write baseline
-# run in base_dir, or empty) and check, which must succeed after the warm-up.
+# odscp_dir/odscp_cmd, base_name/base_dir/base_cmd, rw_name/rw_cmd (a read/write
+# baseline run in base_dir, or empty) and check, which must succeed after the warm-up.
 run_row()
 {
-    local id=$1 label=$2 bytes=$3 i rw_median=-
+    local id=$1 label=$2 bytes=$3 i rw_median=- rw_ratio=-
+    [[ -z $ROWS || " $ROWS " == *" $id "* ]] || return 0
     sync # dirty pages of earlier rows are written back before this one starts
     measure "$id" warm "$base_dir" "$base_cmd"
     [[ -z $rw_cmd ]] || measure "$id" warm "$base_dir" "$rw_cmd"
@@ -123,11 +134,15 @@ run_row()
         [[ -z $rw_cmd ]] || measure "$id" rw "$base_dir" "$rw_cmd"
         measure "$id" odscp "$odscp_dir" "$odscp_cmd"
     done
-    [[ -z $rw_cmd ]] || rw_median=$(median "$res/$id.rw.ns")
-    printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$id" "$label" "$bytes" \
+    if [[ -n $rw_cmd ]]; then
+        rw_median=$(median "$res/$id.rw.ns")
+        rw_ratio=$(paired_ratio "$res/$id.odscp.ns" "$res/$id.rw.ns")
+    fi
+    printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$id" "$label" "$bytes" \
         "$(median "$res/$id.odscp.ns")" "$(median "$res/$id.base.ns")" \
         "$(largest "$res/$id.odscp.rss")" "$(largest "$res/$id.base.rss")" \
-        "$base_name" "$rw_median" >>"$res/table"
+        "$base_name" "$rw_median" "${rw_name:--}" \
+        "$(paired_ratio "$res/$id.odscp.ns" "$res/$id.base.ns")" "$rw_ratio" >>"$res/table"
     print_row "$id"
 }
 
@@ -141,18 +156,19 @@ field()
     table_line "$1" | cut -f"$2"
 }
 
-# One row of figures: odscp's median and throughput, the baseline's, their ratio,
-# the read/write baseline's median and odscp's ratio to it, and the peak RSS.
+# One row of figures: odscp's median and throughput, the baseline's, the paired ratio,
+# the read/write baseline's name, its median and odscp's paired ratio to it, and the
+# peak RSS.
 figures()
 {
     table_line "$1" | awk -F'\t' '{
         mib = $3 / 1048576; o = $4 / 1e9; b = $5 / 1e9
         printf "%-15s odscp %8.1f ms %6.0f MiB/s | %-5s %8.1f ms %6.0f MiB/s | ratio %5.2f",
-            $1, o * 1e3, mib / o, $8, b * 1e3, mib / b, o / b
+            $1, o * 1e3, mib / o, $8, b * 1e3, mib / b, $11
         if ($9 != "-")
-            printf " | dd %6.1f ms, ratio %4.2f", $9 / 1e6, $4 / $9
+            printf " | %-5s %6.1f ms, ratio %4.2f", $10, $9 / 1e6, $12
         else
-            printf " | %-22s", ""
+            printf " | %-25s", ""
         printf " | RSS %5d / %5d KiB", $6, $7
     }'
 }
@@ -167,16 +183,24 @@ size_of()
     stat -c %s "$@" | awk '{ s += $1 } END { print s }'
 }
 
-# copy_row ID LABEL OPTION SPEC SOURCE NAME: odscp writes host file NAME, cat copies
-# SOURCE to a host file (cat 9 does it with copy_file_range, inside the kernel), dd
-# copies it through a 128 KiB buffer with read and write, as odscp does.
+# copy_row ID LABEL OPTION SPEC SOURCE NAME [IMAGE]: odscp writes host file NAME, cat
+# copies SOURCE to a host file (cat 9 does it with copy_file_range, inside the
+# kernel), dd copies it through a 128 KiB buffer with read and write, as odscp does.
+# With IMAGE, the file is in many extents, and the read/write baseline is the floor:
+# odscp_read_extents reading those extents of IMAGE with one pread each, through a
+# buffer as large as odscp's, with no volume structure read.
 copy_row()
 {
-    local id=$1 label=$2 option=$3 spec=$4 source=$5 name=$6
+    local id=$1 label=$2 option=$3 spec=$4 source=$5 name=$6 image=${7:-}
     local odscp_dir=$out odscp_cmd="\"\$odscp\" $option $spec"
     local base_name=cat base_dir=$out base_cmd="cat \"\$vol/$source\" >\"\$out/cat.out\""
-    local rw_cmd="dd if=\"\$vol/$source\" of=\"\$out/dd.out\" bs=128k status=none"
+    local rw_name=dd rw_cmd="dd if=\"\$vol/$source\" of=\"\$out/dd.out\" bs=128k status=none"
     local check="cmp -s \"\$out/$name\" \"\$vol/$source\""
+    if [[ -n $image ]]; then
+        rw_name=floor
+        rw_cmd="\"\$extents\" \"\$vol/$image.extents\" \"\$vol/$image.img\" \"\$out/floor.out\""
+        check+=" && $rw_cmd && cmp -s \"\$out/floor.out\" \"\$vol/$source\""
+    fi
     run_row "$id" "$label" "$(size_of "$vol/$source")"
 }
 
@@ -186,7 +210,7 @@ pipe_row()
     local id=$1 label=$2 spec=$3 source=$4
     local odscp_dir=$out odscp_cmd="sh -c 'set -f; \"\$0\" -si $spec | cat >/dev/null' \"\$odscp\""
     local base_name=cat base_dir=$out base_cmd="sh -c 'cat \"\$0\" | cat >/dev/null' \"\$vol/$source\""
-    local rw_cmd="" check="\"\$odscp\" -si $spec | cmp -s - \"\$vol/$source\""
+    local rw_name="" rw_cmd="" check="\"\$odscp\" -si $spec | cmp -s - \"\$vol/$source\""
     run_row "$id" "$label" "$(size_of "$vol/$source")"
 }
 
@@ -249,13 +273,13 @@ same_named_files()
 run_rows()
 {
     echo
-    echo "row: odscp median, throughput | baseline median, throughput | ratio | dd bs=128k median, odscp's ratio to it | max RSS odscp / baseline"
+    echo "row: odscp median, throughput | baseline median, throughput | ratio | read/write baseline (dd bs=128k, or the floor: the file's extents read with pread) median, odscp's ratio to it | max RSS odscp / baseline"
     copy_row image_contig "-i, 256 MiB in one extent, to a host file" \
         -i CONTIG:[BENCH]DATA.BIN data.bin DATA.BIN
     copy_row image_frag "-i, 256 MiB in 4096 extents (54 headers)" \
-        -i FRAG:[BENCH]DATA.BIN data.bin DATA.BIN
+        -i FRAG:[BENCH]DATA.BIN data.bin DATA.BIN frag
     copy_row image_ext "-i, 256 MiB in 4096 extents over 512 headers" \
-        -i EXT:[BENCH]DATA.BIN data.bin DATA.BIN
+        -i EXT:[BENCH]DATA.BIN data.bin DATA.BIN ext
     copy_row block_contig "-I, 256 MiB in one extent" \
         -I CONTIG:[BENCH]DATA.BIN data.bin DATA.BIN
     copy_row text "text mode, 256 MiB of records of 1-300 bytes, against cat of the text" \
@@ -287,7 +311,7 @@ ratio_of()
 summary_ratio()
 {
     local id=$1 limit=${2:-} r judged="no target of its own"
-    r=$(ratio_of "$(field "$id" 4)" "$(field "$id" 5)")
+    r=$(printf '%.2f' "$(field "$id" 11)")
     [[ -z $limit ]] || judged="target ratio <= $limit: $(verdict "$r" "$limit")"
     echo "SUMMARY $(figures "$id" | tr -s ' ') | $judged"
 }
@@ -334,13 +358,13 @@ inside()
 {
     build=$1 scratch=$2
     # shellcheck disable=SC2034 # both are named in the commands that measure evaluates
-    odscp=$build/odscp timer=$build/bench/odscp_time_run
+    odscp=$build/odscp timer=$build/bench/odscp_time_run extents=$build/bench/odscp_read_extents
     vol=$scratch/vol out=$scratch/out res=$scratch/results
     mkdir -p "$out" "$res"
     : >"$res/table"
     attach_volumes
     run_rows
-    summary
+    [[ -n $ROWS ]] || summary
     load_average
 }
 
