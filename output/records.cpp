@@ -125,6 +125,25 @@ void drop_control_byte(std::uint8_t*& out)
     }
 }
 
+// Copies a record's data in 64-byte pieces when the span holds all the bytes
+// that the last piece reads: fixed-size copies cost a short line about half
+// what one copy of a length known only now costs. What the last piece writes
+// past the data is overwritten by the newline and what follows, or lies
+// beyond what the span returns: the output of whole records is shorter than
+// their input, so it stays inside the n + 1 bytes the caller gave.
+void copy_record_data(std::uint8_t* out, const std::uint8_t* data, std::size_t length,
+                      std::size_t available)
+{
+    constexpr std::size_t PIECE = 64;
+    const std::size_t rounded = (length + PIECE - 1) & ~(PIECE - 1);
+    if (rounded > available) {
+        std::memcpy(out, data, length);
+        return;
+    }
+    for (std::size_t i = 0; i < rounded; i += PIECE)
+        std::memcpy(out + i, data + i, PIECE);
+}
+
 // Whole records that lie inside the span, taken one per step while no bytes
 // are dropped: a record of L bytes is its data and a newline, and the stream
 // goes on at a length word again.
@@ -135,7 +154,7 @@ const std::uint8_t* copy_whole_records(const std::uint8_t* in, const std::uint8_
         const std::size_t length = in[0] | static_cast<std::size_t>(in[1]) << 8;
         if (length + (length & 1) > static_cast<std::size_t>(end - in) - 2)
             break;
-        std::memcpy(out, in + 2, length);
+        copy_record_data(out, in + 2, length, static_cast<std::size_t>(end - in) - 2);
         out[length] = '\n';
         out += length + 1;
         in += 2 + length + (length & 1);
