@@ -21,6 +21,7 @@ constexpr std::size_t DATA_BYTES = std::size_t{256} << 20; // the large file
 constexpr std::size_t SMALL_BYTES = std::size_t{1} << 20;  // the memory check's small file
 constexpr std::size_t TEXT_BYTES = std::size_t{256} << 20; // record stream, at most
 constexpr std::size_t LONGEST_RECORD = 300;
+constexpr std::size_t SHORT_LINE = 80; // the short-line text: 1 to 80 bytes, as most text is
 constexpr std::uint32_t FRAGMENTS = 4096;
 // Eight format 1 pointers per header: the 4096 extents need 511 extension headers.
 constexpr std::uint32_t EXTENSION_MAP_WORDS = 16;
@@ -60,13 +61,14 @@ std::size_t encoded_size(std::size_t length)
 }
 
 // Printable lines of 1 to LONGEST_RECORD characters whose records fill at most limit bytes.
-std::vector<std::string> random_lines(std::size_t limit, std::uint64_t seed)
+std::vector<std::string> random_lines(std::size_t limit, std::uint64_t seed,
+                                      std::size_t longest = LONGEST_RECORD)
 {
     generator g(seed);
     std::vector<std::string> lines;
     std::size_t used = 0;
     for (;;) {
-        const std::size_t length = 1 + g.next() % LONGEST_RECORD;
+        const std::size_t length = 1 + g.next() % longest;
         if (used + encoded_size(length) > limit)
             return lines;
         used += encoded_size(length);
@@ -232,6 +234,9 @@ void make_text_set(const fs::path& dir)
     const auto lines = random_lines(TEXT_BYTES, 3);
     write_text(dir / "text.txt", lines);
     make_text_volume(dir / "text.img", lines);
+    const auto short_lines = random_lines(TEXT_BYTES, 4, SHORT_LINE);
+    write_text(dir / "short.txt", short_lines);
+    make_text_volume(dir / "short.img", short_lines);
 }
 
 } // namespace

@@ -62,7 +62,7 @@ attach_volumes()
     mount -t tmpfs -o size=1m,mode=755 odscp-bench "$dev"
     touch "$dev/null"
     mount --bind /dev/null "$dev/null"
-    for image in contig frag ext text dirs; do
+    for image in contig frag ext text short dirs; do
         ln -s "$vol/$image.img" "$dev/vms${image^^}"
     done
     mount --rbind "$dev" /dev
@@ -284,6 +284,8 @@ run_rows()
         -I CONTIG:[BENCH]DATA.BIN data.bin DATA.BIN
     copy_row text "text mode, 256 MiB of records of 1-300 bytes, against cat of the text" \
         "" TEXT:[BENCH]TEXT.TXT text.txt TEXT.TXT
+    copy_row text_short "text mode, 256 MiB of records of 1-80 bytes, against cat of the text" \
+        "" SHORT:[BENCH]TEXT.TXT short.txt TEXT.TXT
     pipe_row stdout_pipe "-si, 256 MiB into a pipe, against cat into a pipe" \
         CONTIG:[BENCH]DATA.BIN data.bin
     copy_row image_small "-i, 1 MiB (memory check)" \
@@ -337,6 +339,7 @@ summary()
         summary_ratio "$id" 1.15
     done
     summary_ratio text 1.5
+    summary_ratio text_short
     summary_ratio image_small
     list_ms=$(awk -v n="$(field list_20000 4)" 'BEGIN { printf "%.1f", n / 1e6 }')
     echo "SUMMARY $(figures list_20000 | tr -s ' ') | target < 50 ms: $(verdict "$list_ms" 49.99)"
