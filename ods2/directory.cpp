@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "ods2/volume.hpp"
 #include "ods2/walk.hpp"
 
 dir_scan_state dir_scan;
@@ -77,6 +78,11 @@ std::optional<std::size_t> next_block(const file_header& dir)
 {
     for (;;) {
         ++dir_scan.vbn;
+        // A sound directory holds no more blocks than its device: a walk past
+        // that many is going round blocks its map names again, and ends.
+        if (volume.device_blocks != 0 &&
+            static_cast<std::uint64_t>(dir_scan.vbn) > volume.device_blocks)
+            return std::nullopt;
         // A sound directory ends with ffbyte 0 in its end-of-file block; once
         // reached, that limit holds for any later block of the walk too.
         if (dir_scan.vbn == dir_scan.eof_vbn)

@@ -31,6 +31,14 @@ int unmount(const char* message)
     return 0;
 }
 
+// The device's size in blocks, as far as it tells: a regular file or a block
+// device gives its size; anything else gives 0.
+std::uint64_t device_size_in_blocks(int fd)
+{
+    const off_t end = ::lseek(fd, 0, SEEK_END);
+    return end > 0 ? static_cast<std::uint64_t>(end) / BLOCK_SIZE : 0;
+}
+
 } // namespace
 
 std::uint16_t ibmap_vbn(const home_block& home)
@@ -68,6 +76,7 @@ int open_volume(const char* name)
         report("Can't open %s", volume.path);
         return 0;
     }
+    volume.device_blocks = device_size_in_blocks(volume.fd);
     if (!read_lblock(HOME_LBN, volume.home.bytes))
         return unmount("Can't read homeblock on %s");
     const std::uint64_t index_lbn = std::uint64_t{ibmap_lbn(volume.home)} + ibmap_size(volume.home);

@@ -22,6 +22,9 @@ struct volume_record {
     home_block home;          // LBN 1
     file_header index_header; // file 1, INDEXF.SYS
     file_header mfd_header;   // file 4, the master file directory
+    // Whole blocks the device holds, from its size when it was opened; 0 when
+    // the device does not tell.
+    std::uint64_t device_blocks = 0;
 };
 
 extern volume_record volume;

@@ -115,6 +115,29 @@ TEST_F(damaged_volume, every_kind_of_damage_gives_its_own_messages)
              EXPECT_EQ(out.substr(0, 22), "F.TXT;1\nG.TXT;1\nfirst\n");
              EXPECT_EQ(out.find("G.TXT;1", 9), std::string::npos);
          }},
+        {"directory whose map names its block more often than the device has blocks",
+         [](base_volume& b) {
+             // 40 one-block pointers to its only block, on a device of 32 blocks
+             const std::size_t map = std::size_t{b.v.header(b.dir)[vb::FH_MPOFFSET]} * 2;
+             const auto lbn = static_cast<std::uint32_t>(b.v.lbn_of_vbn(b.dir, 1));
+             ASSERT_EQ(b.v.image.device_blocks(), 32u);
+             for (std::size_t i = 0; i < 40; ++i) {
+                 b.v.set_header_u16(b.dir, map + 4 * i,
+                                    static_cast<std::uint16_t>(0x4000 | (lbn >> 16) << 8));
+                 b.v.set_header_u16(b.dir, map + 4 * i + 2, static_cast<std::uint16_t>(lbn));
+             }
+             b.v.set_header_u8(b.dir, vb::FH_MAP_INUSE, 80);
+             b.v.set_header_efblk(b.dir, 0);
+         },
+         BINARY,
+         [](const std::string& out) {
+             // the walk ends after as many blocks as the device holds
+             std::size_t listed = 0;
+             for (auto at = out.find("F.TXT;1\n"); at != std::string::npos;
+                  at = out.find("F.TXT;1\n", at + 1))
+                 ++listed;
+             EXPECT_EQ(listed, 32u);
+         }},
         {"directory record past the block",
          [](base_volume& b) { b.v.image.set_u16(b.v.lbn_of_vbn(b.dir, 1), 0, 0xFFF0); }, BINARY,
          [](const std::string& out) { EXPECT_EQ(out.substr(0, 8), "F.TXT;1\n"); }},
