@@ -174,7 +174,7 @@ TEST_F(copying, binary_mode_is_refused_before_anything_is_opened)
     EXPECT_EQ(r.files.at("f.dat").contents, "keep me");
 }
 
-TEST_F(copying, options_act_on_the_file_specifications_after_them)
+TEST_F(copying, options_act_on_the_arguments_after_them)
 {
     vb::volume_builder b;
     const auto d = b.add_directory(vb::MFD_FILE, "D");

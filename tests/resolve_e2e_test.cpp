@@ -44,7 +44,7 @@ std::string lines(std::initializer_list<std::string> ls)
 
 } // namespace
 
-TEST_F(resolution, state_carries_from_one_file_specification_to_the_next)
+TEST_F(resolution, state_carries_from_one_argument_to_the_next)
 {
     struct {
         const char* what;
