@@ -112,7 +112,7 @@ bool name_matches(std::size_t record, const lookup_key& key)
 {
     const std::size_t n = std::strlen(key.text);
     return name_count(record) == n &&
-           std::memcmp(&dir_scan.block[record + DR_NAME], key.text, n) == 0;
+           std::memcmp(dir_scan.block.data() + record + DR_NAME, key.text, n) == 0;
 }
 
 // Entries are stored highest version first: the search stops at the first
@@ -168,6 +168,6 @@ void list_directory()
 
 void print_entry(std::size_t record, std::size_t entry)
 {
-    std::fwrite(&dir_scan.block[record + DR_NAME], 1, name_count(record), stdout);
+    std::fwrite(dir_scan.block.data() + record + DR_NAME, 1, name_count(record), stdout);
     std::printf(";%u\n", static_cast<unsigned>(entry_version(entry)));
 }

@@ -220,7 +220,9 @@ std::vector<std::string> record_names(const file_header& dir)
     for (auto r = next_record(dir, true); r && names.size() < MAX_NAMES;
          r = next_record(dir, false)) {
         const std::size_t count = dir_scan.block[*r + DR_NAME_COUNT];
-        names.emplace_back(reinterpret_cast<const char*>(&dir_scan.block[*r + DR_NAME]), count);
+        // an empty name may start at the block's end: point there, read nothing
+        names.emplace_back(reinterpret_cast<const char*>(dir_scan.block.data() + *r + DR_NAME),
+                           count);
     }
     return names;
 }
