@@ -108,8 +108,8 @@ median()
 # while slows both sides of the pairs it touches, not one side's median.
 paired_ratio()
 {
-    paste "$1" "$2" | awk '{ print $1 / $2 }' | sort -g |
-        awk '{ v[NR] = $1 } END { printf "%.4f", (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+    paste "$1" "$2" | awk '{ printf "%.6f\n", $1 / $2 }' >"$res/pairs"
+    printf '%.4f' "$(median "$res/pairs")"
 }
 
 largest()
