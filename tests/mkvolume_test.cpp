@@ -408,8 +408,8 @@ TEST(mkvolume, n_sets_the_volume_label)
         ASSERT_EQ(host.run(args).status, 0);
         const std::string image = read_file(host.image());
         ASSERT_GE(image.size(), 2 * volbuild::BLOCK_SIZE);
-        EXPECT_EQ(image.substr(volbuild::HOME_LBN * volbuild::BLOCK_SIZE + volbuild::HM_VOLNAME,
-                               volbuild::HM_TEXT_FIELD),
+        EXPECT_EQ(image.substr(volbuild::HOME_LBN * volbuild::BLOCK_SIZE + volbuild::HB_VOLUME_NAME,
+                               volbuild::HB_TEXT_FIELD),
                   c.label);
     }
 }

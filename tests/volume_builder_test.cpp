@@ -280,7 +280,7 @@ TEST(volume_builder_directory, record_layout_byte_for_byte)
 TEST(volume_builder_directory, many_names_fill_blocks_in_order)
 {
     vb::volume_builder v;
-    const std::uint32_t dir = v.add_directory(vb::MFD_FILE, "MANY", {.max_entries_per_record = 2});
+    const std::uint32_t dir = v.add_directory(vb::MFD_FILE_NUMBER, "MANY", {.max_entries_per_record = 2});
     std::vector<listed> want;
     for (int i = 39; i >= 0; --i) {
         const std::string name = "FILE_WITH_A_LONG_NAME_" + std::to_string(100 + i) + ".DAT";
@@ -319,7 +319,7 @@ TEST(volume_builder_directory, many_names_fill_blocks_in_order)
 TEST(volume_builder_volume, home_block_and_header_locations)
 {
     vb::volume_builder v({.ibmap_lbn = 10, .ibmap_size = 2});
-    const std::uint32_t user = v.add_directory(vb::MFD_FILE, "USER", {.protection = 0x1100});
+    const std::uint32_t user = v.add_directory(vb::MFD_FILE_NUMBER, "USER", {.protection = 0x1100});
     const std::uint32_t notes = v.add_file(user, "NOTES.TXT", vb::text_file({"one", "two"}));
     const auto vol = v.build();
     const vb::block home = vol.image.read(1);
@@ -330,9 +330,9 @@ TEST(volume_builder_volume, home_block_and_header_locations)
     EXPECT_EQ(std::string(home.begin() + 496, home.begin() + 508), "DECFILE11B  ");
     EXPECT_TRUE(checksum_ok(home));
 
-    EXPECT_EQ(file_number_of(vol.image.read(12)), vb::INDEX_FILE);
-    EXPECT_EQ(file_number_of(vol.image.read(15)), vb::MFD_FILE);
-    for (const std::uint32_t n : {vb::INDEX_FILE, vb::BITMAP_FILE, vb::MFD_FILE, user, notes}) {
+    EXPECT_EQ(file_number_of(vol.image.read(12)), vb::INDEX_FILE_NUMBER);
+    EXPECT_EQ(file_number_of(vol.image.read(15)), vb::MFD_FILE_NUMBER);
+    for (const std::uint32_t n : {vb::INDEX_FILE_NUMBER, vb::BITMAP_FILE_NUMBER, vb::MFD_FILE_NUMBER, user, notes}) {
         SCOPED_TRACE(n);
         EXPECT_EQ(header_lbn_via_index(vol.image, n), 10U + 2 + n - 1);
         EXPECT_EQ(vol.header_lbn(n), 10U + 2 + n - 1);
@@ -358,7 +358,7 @@ TEST(volume_builder_volume, headers_past_primary_slots_follow_the_index_map)
     vb::volume_builder v({.primary_header_slots = 8});
     std::vector<std::uint32_t> files;
     for (int i = 0; i < 6; ++i)
-        files.push_back(v.add_file(vb::MFD_FILE, "F" + std::to_string(i) + ".DAT",
+        files.push_back(v.add_file(vb::MFD_FILE_NUMBER, "F" + std::to_string(i) + ".DAT",
                                    vb::binary_file(numbered_blocks(1))));
     const auto vol = v.build();
     const std::uint64_t first = vol.ibmap_lbn() + vol.ibmap_size();
@@ -391,7 +391,7 @@ TEST(volume_builder_eof, efblk_ffbyte_and_hiblk_from_length)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.size);
         vb::volume_builder v;
-        const auto f = v.add_file(vb::MFD_FILE, "A.DAT",
+        const auto f = v.add_file(vb::MFD_FILE_NUMBER, "A.DAT",
                                   {.size_bytes = c.size, .allocated_blocks = c.allocated});
         const vb::block h = v.build().header(f);
         EXPECT_EQ(u16(h, 28), c.efblk_high);
@@ -408,9 +408,9 @@ TEST(volume_builder_volume, file_numbers_above_65535)
 {
     vb::volume_builder v;
     const std::uint32_t big = 0x11170;
-    ASSERT_EQ(v.add_file(vb::MFD_FILE, "BIG.DAT", {.data = {1, 2, 3}, .file_number = big}), big);
+    ASSERT_EQ(v.add_file(vb::MFD_FILE_NUMBER, "BIG.DAT", {.data = {1, 2, 3}, .file_number = big}), big);
     const auto vol = v.build();
-    const vb::block mfd_block = vol.image.read(vol.lbn_of_vbn(vb::MFD_FILE, 1));
+    const vb::block mfd_block = vol.image.read(vol.lbn_of_vbn(vb::MFD_FILE_NUMBER, 1));
     // BIG.DAT sorts after 000000.DIR and BADBLK.SYS, two records of 24 bytes
     const std::size_t entry = 2 * 24 + 6 + 8;
     ASSERT_EQ(std::string(mfd_block.begin() + 48 + 6, mfd_block.begin() + 48 + 13), "BIG.DAT");
@@ -438,7 +438,7 @@ TEST(volume_builder_extensions, chain_maps_all_of_a_fragmented_file)
                .fragments = 20,
                .leading_placement_words = 1,
                .max_map_words = 6};
-    const std::uint32_t f = v.add_file(vb::MFD_FILE, "FRAG.DAT", o);
+    const std::uint32_t f = v.add_file(vb::MFD_FILE_NUMBER, "FRAG.DAT", o);
     const auto vol = v.build();
 
     std::vector<std::uint64_t> lbns;
@@ -475,7 +475,7 @@ TEST(volume_builder_extensions, explicit_map_is_written_as_given)
     vb::file_options o = vb::binary_file(numbered_blocks(4));
     o.place = {.kind = vb::layout::explicit_map,
                .pointers = {vb::placement_word(0x12), vb::run(3, 900, 2), vb::run(1, 4194303, 1)}};
-    const std::uint32_t f = v.add_file(vb::MFD_FILE, "X.DAT", o);
+    const std::uint32_t f = v.add_file(vb::MFD_FILE_NUMBER, "X.DAT", o);
     const auto vol = v.build();
     const vb::block h = vol.header(f);
     const std::vector<std::uint16_t> want = {0x0012, 0x8002, 900, 0, 0x7F00, 0xFFFF};
@@ -491,7 +491,7 @@ TEST(volume_builder_image, written_sparsely_and_deterministically)
 {
     const auto make = [] {
         vb::volume_builder v;
-        v.add_file(vb::MFD_FILE, "HUGE.DAT", {.data = {9}, .size_bytes = 256ULL << 20});
+        v.add_file(vb::MFD_FILE_NUMBER, "HUGE.DAT", {.data = {9}, .size_bytes = 256ULL << 20});
         return v.build();
     };
     const auto vol = make();
@@ -507,7 +507,7 @@ TEST(volume_builder_image, written_sparsely_and_deterministically)
     std::filesystem::remove(path);
 
     vb::volume_builder small;
-    small.add_file(vb::MFD_FILE, "T.TXT", vb::text_file({"hello"}));
+    small.add_file(vb::MFD_FILE_NUMBER, "T.TXT", vb::text_file({"hello"}));
     const auto a = small.build();
     a.write_to(path);
     std::ifstream in(path, std::ios::binary);

@@ -78,7 +78,7 @@ volbuild::built_volume make_volume(const host_directory& root, const volume_sett
                                    std::vector<std::string>& problems)
 {
     volbuild::volume_builder builder({.volume_name = settings.label, .owner_name = "MKVOLUME"});
-    add_files(builder, volbuild::MFD_FILE, root, settings, stored, problems);
+    add_files(builder, volbuild::MFD_FILE_NUMBER, root, settings, stored, problems);
     return builder.build();
 }
 

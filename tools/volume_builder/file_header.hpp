@@ -37,7 +37,7 @@ struct header_fields {
     file_id back_link{};
     std::string ident_name{}; // "NAME.TYPE;VERSION"; empty: no identification area
     std::uint64_t date = DEFAULT_DATE;
-    std::uint8_t map_offset = DEFAULT_MPOFFSET;
+    std::uint8_t map_offset = DEFAULT_MAP_OFFSET;
     std::vector<std::uint16_t> map{};
 };
 

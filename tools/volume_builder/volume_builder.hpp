@@ -48,13 +48,13 @@ struct placement {
     bool placement_between = false;  // contiguous, fragmented: a format 0 word between pointers
     std::uint32_t max_map_words = 0; // per header, 0: the whole map area; the map goes on in
                                      // extension headers, whose file numbers the builder picks
-    std::uint8_t map_offset = DEFAULT_MPOFFSET;
+    std::uint8_t map_offset = DEFAULT_MAP_OFFSET;
 };
 
 struct file_options {
     std::vector<std::uint8_t> data{}; // the file's bytes from VBN 1 on
     std::uint16_t version = 1;
-    std::uint32_t file_number = 0; // 0: the lowest free number from FIRST_USER_FILE
+    std::uint32_t file_number = 0; // 0: the lowest free number from FIRST_USER_FILE_NUMBER
     std::uint16_t sequence = 1;
     std::uint16_t owner_group = 1;
     std::uint16_t owner_member = 1;
@@ -96,6 +96,18 @@ struct extent {
     std::uint64_t lbn = 0;
     std::uint64_t count = 0;
 };
+
+// The LBN that VBN vbn of a file with these runs lies at; none for VBN 0 and past the
+// runs. Every VBN-to-LBN walk of the builder goes through it.
+[[nodiscard]] std::optional<std::uint64_t> lbn_in_runs(const std::vector<extent>& runs,
+                                                       std::uint64_t vbn);
+
+// Index file VBN of header n: n + ibmap_vbn + ibmap_size - 1.
+[[nodiscard]] constexpr std::uint64_t
+index_vbn_of(std::uint32_t file_number, std::uint16_t ibmap_vbn, std::uint16_t ibmap_size)
+{
+    return std::uint64_t{file_number} + ibmap_vbn + ibmap_size - 1;
+}
 
 // Where the layout put one file.
 struct file_layout {
@@ -171,12 +183,12 @@ struct file_node {
 // Collects the volume's files, then lays them out. Typical use:
 //
 //     volbuild::volume_builder v({.ibmap_lbn = 10, .ibmap_size = 2});
-//     auto user = v.add_directory(volbuild::MFD_FILE, "USER", {.protection = 0x1000});
+//     auto user = v.add_directory(volbuild::MFD_FILE_NUMBER, "USER", {.protection = 0x1000});
 //     auto notes = v.add_file(user, "NOTES.TXT", volbuild::text_file({"one", "two"}));
 //     v.add_file(user, "NOTES.TXT", {.data = bytes, .version = 2});
 //     auto vol = v.build();
 //     vol.set_header_u16(notes, volbuild::FH_FFBYTE, 600);   // damage, checksum kept
-//     vol.image.resize(vol.header_lbn(volbuild::MFD_FILE));  // a short device
+//     vol.image.resize(vol.header_lbn(volbuild::MFD_FILE_NUMBER));  // a short device
 //     vol.write_to(path);
 //
 // The same calls give the same bytes.
@@ -189,7 +201,7 @@ class volume_builder {
     // Adds a file and its entry in `directory` (no entry when directory is 0).
     std::uint32_t add_file(std::uint32_t directory, const std::string& name,
                            file_options options = {});
-    // Adds NAME.DIR to `parent` (MFD_FILE for a top-level directory).
+    // Adds NAME.DIR to `parent` (MFD_FILE_NUMBER for a top-level directory).
     std::uint32_t add_directory(std::uint32_t parent, const std::string& name,
                                 directory_options options = {});
     // A directory entry alone, e.g. one naming a file number that has no header.
