@@ -76,25 +76,35 @@ inline constexpr std::size_t FH_EXT_FILE_NUMBER = 14;   // u16: extension header
 inline constexpr std::size_t FH_EXT_FILE_SEQUENCE = 16; // u16: extension header's sequence number
 inline constexpr std::size_t FH_EXT_FILE_RVN = 18;      // u8: extension header's relative volume
 inline constexpr std::size_t FH_EXT_FILE_NUMBER_HIGH =
-    19;                                            // u8: extension header's file number, 23-16
-inline constexpr std::size_t FH_RTYPE = 20;        // u8: record format
-inline constexpr std::size_t FH_RATTRIB = 21;      // u8: record attributes
-inline constexpr std::size_t FH_RSIZE = 22;        // u16: record size
-inline constexpr std::size_t FH_HIBLK_HIGH = 24;   // u16: blocks allocated, bits 31-16
-inline constexpr std::size_t FH_HIBLK_LOW = 26;    // u16: blocks allocated, bits 15-0
-inline constexpr std::size_t FH_EFBLK_HIGH = 28;   // u16: end-of-file block, bits 31-16
-inline constexpr std::size_t FH_EFBLK_LOW = 30;    // u16: end-of-file block, bits 15-0
-inline constexpr std::size_t FH_FFBYTE = 32;       // u16: bytes used in the end-of-file block
-inline constexpr std::size_t FH_FILE_CHAR = 52;    // u32: file characteristics
-inline constexpr std::size_t FH_MAP_IN_USE = 58;   // u8: words of the map area in use
-inline constexpr std::size_t FH_OWNER_MEMBER = 60; // u16: owner UIC, member
-inline constexpr std::size_t FH_OWNER_GROUP = 62;  // u16: owner UIC, group
-inline constexpr std::size_t FH_PROTECTION = 64;   // u16: protection, a set bit denies
-inline constexpr std::size_t FH_BACKLINK = 66;     // 6 bytes: file id of the directory above
-inline constexpr std::size_t FH_HIGHWATER = 76;    // u32: highest block written, plus 1
-inline constexpr std::size_t FH_CHECKSUM = 510;    // u16: sum of the 255 words before it
+    19; // u8: extension header's file number, 23-16
+// The record attribute area, 32 bytes from FH_RECORD_AREA: how the file's records are
+// laid out and where its data ends.
+inline constexpr std::size_t FH_RECORD_AREA = 20;      // start of the record attribute area
+inline constexpr std::size_t FH_RECORD_AREA_SIZE = 32; // its bytes
+inline constexpr std::size_t FH_RTYPE = 20;            // u8: record format, RT_*
+inline constexpr std::size_t FH_RATTRIB = 21;          // u8: record attributes, RA_*
+inline constexpr std::size_t FH_RSIZE = 22;            // u16: record size
+inline constexpr std::size_t FH_HIBLK_HIGH = 24;       // u16: blocks allocated, bits 31-16
+inline constexpr std::size_t FH_HIBLK_LOW = 26;        // u16: blocks allocated, bits 15-0
+inline constexpr std::size_t FH_EFBLK_HIGH = 28;       // u16: end-of-file block, bits 31-16
+inline constexpr std::size_t FH_EFBLK_LOW = 30;        // u16: end-of-file block, bits 15-0
+inline constexpr std::size_t FH_FFBYTE = 32;           // u16: bytes used in the end-of-file block
+inline constexpr std::size_t FH_BKTSIZE = 34;          // u8: bucket size, 0 for sequential files
+inline constexpr std::size_t FH_VFCSIZE = 35;          // u8: fixed control bytes of a VFC record
+inline constexpr std::size_t FH_MAXREC = 36;           // u16: longest record
+inline constexpr std::size_t FH_DEFEXT = 38;           // u16: default extension quantity
+inline constexpr std::size_t FH_FILE_CHAR = 52;        // u32: file characteristics
+inline constexpr std::size_t FH_MAP_IN_USE = 58;       // u8: words of the map area in use
+inline constexpr std::size_t FH_OWNER_MEMBER = 60;     // u16: owner UIC, member
+inline constexpr std::size_t FH_OWNER_GROUP = 62;      // u16: owner UIC, group
+inline constexpr std::size_t FH_PROTECTION = 64;       // u16: protection, a set bit denies
+inline constexpr std::size_t FH_BACKLINK = 66;         // 6 bytes: file id of the directory above
+inline constexpr std::size_t FH_HIGHWATER = 76;        // u32: highest block written, plus 1
+inline constexpr std::size_t FH_CHECKSUM = 510;        // u16: sum of the 255 words before it
 static_assert(FH_EFBLK_LOW == FH_EFBLK_HIGH + 2 && FH_FFBYTE == FH_EFBLK_LOW + 2);
 static_assert(FH_EXT_FILE_NUMBER == FH_FILE_NUMBER + 6 && FH_RTYPE == FH_EXT_FILE_NUMBER + 6);
+static_assert(FH_RTYPE == FH_RECORD_AREA && FH_RECORD_AREA + FH_RECORD_AREA_SIZE == FH_FILE_CHAR);
+static_assert(FH_VFCSIZE == FH_RECORD_AREA + 15 && FH_MAXREC == FH_RECORD_AREA + 16);
 
 // The identification area, at FH_IDENT_OFFSET words: names and dates of the file.
 inline constexpr std::uint8_t DEFAULT_IDENT_OFFSET = 40; // words: byte 80
@@ -117,10 +127,19 @@ static_assert(FI_FILENAMEXT + FI_FILENAMEXT_LEN == FI_SIZE);
 inline constexpr std::size_t HEADER_WORDS_BEFORE_CHECKSUM = FH_CHECKSUM / 2;
 
 // Record formats and attributes of the file attribute area.
-inline constexpr std::uint8_t RT_FIXED = 1;            // fixed-length records
-inline constexpr std::uint8_t RT_VARIABLE = 2;         // variable-length records
-inline constexpr std::uint8_t RA_CR = 0x02;            // carriage-return carriage control
-inline constexpr std::uint8_t RA_NOSPAN = 0x08;        // records do not cross blocks
+inline constexpr std::uint8_t RT_UNDEFINED = 0;  // no records: the bytes
+inline constexpr std::uint8_t RT_FIXED = 1;      // fixed-length records, odd ones padded
+inline constexpr std::uint8_t RT_VARIABLE = 2;   // u16 length, the data, a pad byte when odd
+inline constexpr std::uint8_t RT_VFC = 3;        // variable with fixed control: FH_VFCSIZE bytes
+inline constexpr std::uint8_t RT_STREAM = 4;     // bytes; CR LF (also LF, FF, VT) ends a record
+inline constexpr std::uint8_t RT_STREAM_LF = 5;  // bytes; LF ends a record
+inline constexpr std::uint8_t RT_STREAM_CR = 6;  // bytes; CR ends a record
+inline constexpr std::uint8_t RA_FORTRAN = 0x01; // Fortran carriage control: first data byte
+inline constexpr std::uint8_t RA_CR = 0x02;      // implied carriage return around each record
+inline constexpr std::uint8_t RA_PRINT = 0x04;   // print-file carriage control in the VFC bytes
+inline constexpr std::uint8_t RA_NOSPAN = 0x08;  // records do not cross blocks
+inline constexpr std::uint8_t PRINT_NEW_LINE = 0x01;   // the usual VFC prefix: one new line
+inline constexpr std::uint8_t PRINT_RETURN = 0x8D;     // the usual VFC postfix: carriage return
 inline constexpr std::uint32_t FCH_DIRECTORY = 0x2000; // the file is a directory
 
 // Protection: four 4-bit fields, system, owner, group, world from bit 0 up; in each

@@ -42,6 +42,7 @@ file_node directory_node(const std::string& name, const directory_options& o)
     n.file.owner_group = o.owner_group;
     n.file.owner_member = o.owner_member;
     n.file.protection = o.protection;
+    n.file.dates = o.dates;
     n.file.allocated_blocks = o.allocated_blocks;
     n.file.efblk = o.efblk;
     n.file.ffbyte = o.ffbyte;

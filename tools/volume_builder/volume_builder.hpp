@@ -48,6 +48,9 @@ struct placement {
     bool placement_between = false;  // contiguous, fragmented: a format 0 word between pointers
     std::uint32_t max_map_words = 0; // per header, 0: the whole map area; the map goes on in
                                      // extension headers, whose file numbers the builder picks
+    std::uint32_t headers = 0;       // contiguous, fragmented: spread the pointers evenly over this
+                                     // many headers (the primary and headers - 1 extensions); 0: as
+                                     // max_map_words gives. At most one header per pointer
     std::uint8_t map_offset = DEFAULT_MAP_OFFSET;
 };
 
@@ -59,10 +62,17 @@ struct file_options {
     std::uint16_t owner_group = 1;
     std::uint16_t owner_member = 1;
     std::uint16_t protection = PROT_DEFAULT;
-    std::uint8_t record_type = RT_FIXED;
-    std::uint8_t record_attributes = 0;
+    std::uint8_t record_type = RT_FIXED; // RT_*
+    std::uint8_t record_attributes = 0;  // RA_*
     std::uint16_t record_size = 512;
-    std::optional<std::uint64_t> size_bytes{}; // default data.size(); past the data: zeros
+    std::uint8_t vfc_size = 0;    // fixed control bytes of VFC records
+    std::uint16_t max_record = 0; // longest record, as the header states it
+    file_dates dates{};
+    std::uint16_t revision_count = 1;
+    std::optional<std::string> ident_name{};          // default "NAME.TYPE;VERSION"
+    std::uint8_t ident_offset = DEFAULT_IDENT_OFFSET; // words
+    std::optional<file_id> back_link{};               // default the directory's file id
+    std::optional<std::uint64_t> size_bytes{};        // default data.size(); past the data: zeros
     std::optional<std::uint32_t>
         allocated_blocks{};                // at least this many; default what the size needs
     std::optional<std::uint32_t> efblk{};  // default size / 512 + 1
@@ -83,6 +93,7 @@ struct directory_options {
     std::uint16_t owner_group = 1;
     std::uint16_t owner_member = 1;
     std::uint16_t protection = PROT_DEFAULT;
+    file_dates dates{};
     std::uint16_t version_limit = 0;        // written in each of its records
     std::size_t max_entries_per_record = 0; // 0: as many as fit a block
     std::optional<std::uint32_t> allocated_blocks{};

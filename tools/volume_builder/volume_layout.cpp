@@ -148,7 +148,39 @@ std::vector<pointer> with_placement_words(const std::vector<pointer>& map, const
     return out;
 }
 
-// Whole pointers per header, as many as the limit allows.
+// The words of each pointer, none larger than one header's map may hold.
+std::vector<std::vector<std::uint16_t>> encoded_pointers(const std::vector<pointer>& map,
+                                                         std::size_t limit)
+{
+    std::vector<std::vector<std::uint16_t>> out;
+    for (const auto& ptr : map) {
+        out.push_back(encode_pointer(ptr));
+        if (out.back().size() > limit)
+            throw std::invalid_argument("a pointer does not fit in one header's map");
+    }
+    return out;
+}
+
+// The pointers spread evenly over p.headers headers, the first ones taking one more.
+std::vector<std::vector<std::uint16_t>>
+split_evenly(const std::vector<std::vector<std::uint16_t>>& pointers, const placement& p,
+             std::size_t limit)
+{
+    if (p.headers > pointers.size())
+        throw std::invalid_argument("more headers asked for than the map has pointers");
+    std::vector<std::vector<std::uint16_t>> segments(p.headers);
+    std::size_t next = 0;
+    for (std::size_t h = 0; h < segments.size(); ++h) {
+        const std::size_t take = pointers.size() / p.headers + (h < pointers.size() % p.headers);
+        for (std::size_t i = 0; i < take; ++i, ++next)
+            segments[h].insert(segments[h].end(), pointers[next].begin(), pointers[next].end());
+        if (segments[h].size() > limit)
+            throw std::invalid_argument("the pointers given to one header do not fit its map");
+    }
+    return segments;
+}
+
+// Whole pointers per header, as many as the limit allows, or spread over p.headers.
 std::vector<std::vector<std::uint16_t>> split_map(const std::vector<pointer>& map,
                                                   const placement& p)
 {
@@ -156,11 +188,11 @@ std::vector<std::vector<std::uint16_t>> split_map(const std::vector<pointer>& ma
                              std::min<std::size_t>(p.map_offset, HEADER_WORDS_BEFORE_CHECKSUM);
     const std::size_t limit =
         p.max_map_words == 0 ? area : std::min<std::size_t>(p.max_map_words, area);
+    const auto pointers = encoded_pointers(map, limit);
+    if (p.headers > 1)
+        return split_evenly(pointers, p, limit);
     std::vector<std::vector<std::uint16_t>> segments(1);
-    for (const auto& ptr : map) {
-        const auto words = encode_pointer(ptr);
-        if (words.size() > limit)
-            throw std::invalid_argument("a pointer does not fit in one header's map");
+    for (const auto& words : pointers) {
         if (segments.back().size() + words.size() > limit)
             segments.emplace_back();
         segments.back().insert(segments.back().end(), words.begin(), words.end());
@@ -494,6 +526,8 @@ class renderer {
         h.record_type = n.file.record_type;
         h.record_attributes = n.file.record_attributes;
         h.record_size = n.file.record_size;
+        h.vfc_size = n.file.vfc_size;
+        h.max_record = n.file.max_record;
         h.hiblk = f.hiblk;
         h.efblk = f.efblk;
         h.ffbyte = f.ffbyte;
@@ -501,9 +535,13 @@ class renderer {
         h.owner_member = n.file.owner_member;
         h.owner_group = n.file.owner_group;
         h.protection = n.file.protection;
-        h.back_link =
-            segment == 0 ? (n.parent != 0 ? id_of(n.parent) : file_id{}) : id_of(n.number);
-        h.ident_name = n.name + ";" + std::to_string(n.file.version);
+        h.back_link = segment == 0
+                          ? n.file.back_link.value_or(n.parent != 0 ? id_of(n.parent) : file_id{})
+                          : id_of(n.number);
+        h.ident_name = n.file.ident_name.value_or(n.name + ";" + std::to_string(n.file.version));
+        h.dates = n.file.dates;
+        h.revision_count = n.file.revision_count;
+        h.ident_offset = n.file.ident_offset;
         h.map_offset = n.file.place.map_offset;
         h.map = f.segments[segment];
         return h;
