@@ -94,12 +94,14 @@ volume_builder::volume_builder(volume_options options) : options_(std::move(opti
                   dir_entry{1, number, static_cast<std::uint16_t>(number), 0});
 }
 
-std::uint32_t volume_builder::free_number() const
+// Numbers are never given back, so the lowest free one only moves up: every number from
+// FIRST_USER_FILE_NUMBER below lowest_free_ is taken, and finding it stays linear in the
+// files added (a scan from FIRST_USER_FILE_NUMBER per file made 20,000 files quadratic).
+std::uint32_t volume_builder::free_number()
 {
-    std::uint32_t n = FIRST_USER_FILE_NUMBER;
-    while (nodes_.count(n) != 0)
-        ++n;
-    return n;
+    while (nodes_.count(lowest_free_) != 0)
+        ++lowest_free_;
+    return lowest_free_;
 }
 
 std::uint32_t volume_builder::add_node(file_node node)

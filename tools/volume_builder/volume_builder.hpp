@@ -223,10 +223,11 @@ class volume_builder {
 
   private:
     std::uint32_t add_node(file_node node);
-    std::uint32_t free_number() const;
+    std::uint32_t free_number();
 
     volume_options options_;
     std::map<std::uint32_t, file_node> nodes_;
+    std::uint32_t lowest_free_ = FIRST_USER_FILE_NUMBER;
 };
 
 } // namespace volbuild
