@@ -3,6 +3,8 @@
 // file specifications that follow; every other argument is one
 // file specification, listed or copied. A failure on one is reported and the run goes
 // on; the exit status is 0 whenever arguments were given.
+#include <csignal>
+
 #include "frontend/cli.hpp"
 #include "output/copy.hpp"
 
@@ -11,6 +13,9 @@ int main(int argc, char** argv)
     static char fallback_name[] = "odscp";
     static char* const fallback[] = {fallback_name, nullptr};
     current_arg = (argc > 0 && argv[0] != nullptr) ? argv : fallback;
+    // A reader that has gone makes a write fail with EPIPE, reported as a
+    // write error like any other; the run goes on with the next argument.
+    static_cast<void>(std::signal(SIGPIPE, SIG_IGN));
     if (argc <= 1)
         show_usage();
     prepare_standard_output();

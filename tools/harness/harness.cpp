@@ -322,6 +322,9 @@ child_plan make_plan(run_state& st)
     }
     plan.umask = st.req.umask;
     plan.stdout_to_full = st.req.stdout_to_full;
+    plan.stdout_to_closed_pipe = st.req.stdout_to_closed_pipe;
+    plan.close_stdout = st.req.close_stdout;
+    plan.close_stderr = st.req.close_stderr;
     plan.binary = st.req.binary.c_str();
     plan.argv = st.argv.data();
     plan.envp = st.envp.data();

@@ -1,0 +1,36 @@
+// Faults a hostile or unlucky setting provokes: a closed pipe, closed standard
+// descriptors, an output file that is the volume itself, set-id installs,
+// maps larger than the volume and directories that claim the whole device.
+#include <gtest/gtest.h>
+
+#include "tests/volume_e2e_support.hpp"
+
+namespace {
+
+class reliability : public volume_e2e {};
+
+// [D]F.DAT holding data, laid out last, so that cutting the image short cuts
+// the file.
+vb::volume_builder one_file(const std::string& data)
+{
+    vb::volume_builder b;
+    const auto d = b.add_directory(vb::MFD_FILE, "D");
+    b.add_file(d, "F.DAT", {.data = bytes_of(data)});
+    return b;
+}
+
+constexpr std::uint32_t F_DAT = 7; // file number of [D]F.DAT (the directory is 6)
+
+} // namespace
+
+TEST_F(reliability, a_closed_pipe_is_a_write_error_and_the_run_goes_on)
+{
+    const std::string data = patterned(600 * 1024);
+    const auto r = run(one_file(data).build(), {"-si", "[d]f.dat", "-d", "[d]f.dat"},
+                       {.stdout_to_closed_pipe = true});
+    EXPECT_EQ(r.term_signal, 0);
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_EQ(r.err, "[d]f.dat -- write error\n");
+    ASSERT_EQ(r.files.count("f.dat"), 1u);
+    EXPECT_EQ(r.files.at("f.dat").contents, data);
+}
