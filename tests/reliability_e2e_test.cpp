@@ -34,3 +34,24 @@ TEST_F(reliability, a_closed_pipe_is_a_write_error_and_the_run_goes_on)
     ASSERT_EQ(r.files.count("f.dat"), 1u);
     EXPECT_EQ(r.files.at("f.dat").contents, data);
 }
+
+TEST_F(reliability, closed_standard_descriptors_take_nothing_the_run_opens)
+{
+    const std::string data = patterned(2 * 512);
+    auto v = one_file(data).build();
+    {
+        // standard output closed: the device must not become standard output
+        const auto r = run(v, {"-si", "[d]f.dat"}, {.close_stdout = true});
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.exit_status, 0);
+    }
+    {
+        // both closed, and a read error while the host file is open: the
+        // diagnostic must not be written into the copy
+        v.image.resize(v.lbn_of_vbn(F_DAT, 2));
+        const auto r = run(v, {"-i", "[d]f.dat"}, {.close_stdout = true, .close_stderr = true});
+        EXPECT_EQ(r.exit_status, 0);
+        ASSERT_EQ(r.files.count("f.dat"), 1u);
+        EXPECT_EQ(r.files.at("f.dat").contents, data.substr(0, 512));
+    }
+}
