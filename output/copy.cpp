@@ -14,6 +14,7 @@
 #include "frontend/filespec.hpp"
 #include "frontend/resolve.hpp"
 #include "ods2/file_header.hpp"
+#include "ods2/volume.hpp"
 #include "output/records.hpp"
 
 std::FILE* output_stream = nullptr;
@@ -36,6 +37,38 @@ int refuse_binary()
     return 0;
 }
 
+// Whether the file open on fd is the device the volume is read from (the
+// same file, or a device node for the same device).
+bool is_the_volume(const struct stat& file)
+{
+    struct stat device {};
+    if (volume.fd < 0 || ::fstat(volume.fd, &device) != 0)
+        return false;
+    if (file.st_dev == device.st_dev && file.st_ino == device.st_ino)
+        return true;
+    const bool both_block = S_ISBLK(file.st_mode) && S_ISBLK(device.st_mode);
+    const bool both_char = S_ISCHR(file.st_mode) && S_ISCHR(device.st_mode);
+    return (both_block || both_char) && file.st_rdev == device.st_rdev;
+}
+
+// Opens the host file as fopen's "w" would, but empties it only after making
+// sure that it is not the volume being read; nullptr when it cannot be opened
+// or is the volume, which is then left as it was.
+std::FILE* open_host_file(const char* name)
+{
+    const int fd = ::open(name, O_WRONLY | O_CREAT, 0666);
+    if (fd < 0)
+        return nullptr;
+    struct stat st {};
+    std::FILE* f = nullptr;
+    if (::fstat(fd, &st) == 0 && !is_the_volume(st) &&
+        (!S_ISREG(st.st_mode) || ::ftruncate(fd, 0) == 0))
+        f = ::fdopen(fd, "w");
+    if (f == nullptr)
+        ::close(fd);
+    return f;
+}
+
 // Opens the host file with the caller's real ids as the effective ones, so an
 // installation with set-id bits creates or truncates only what the caller may.
 std::FILE* open_as_caller(const char* name)
@@ -48,7 +81,7 @@ std::FILE* open_as_caller(const char* name)
         return nullptr;
     std::FILE* f = nullptr;
     if (!switch_uid || ::seteuid(::getuid()) == 0)
-        f = std::fopen(name, "w");
+        f = open_host_file(name);
     // A failed restore leaves the process with the caller's ids: fewer
     // privileges, never more, so it is not an error here.
     [[maybe_unused]] const bool restored =

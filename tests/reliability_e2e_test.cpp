@@ -3,6 +3,12 @@
 // maps larger than the volume and directories that claim the whole device.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "tests/volume_e2e_support.hpp"
 
 namespace {
@@ -54,4 +60,35 @@ TEST_F(reliability, closed_standard_descriptors_take_nothing_the_run_opens)
         ASSERT_EQ(r.files.count("f.dat"), 1u);
         EXPECT_EQ(r.files.at("f.dat").contents, data.substr(0, 512));
     }
+}
+
+TEST_F(reliability, the_volume_is_never_the_output_file)
+{
+    // The device is ./disk.img of the working directory; the volume holds
+    // [ARCHIVE]DISK.IMG, and COPY.IMG, a hard link to the image in the
+    // working directory. Copying either would empty the volume being read.
+    vb::volume_builder b;
+    const auto archive = b.add_directory(vb::MFD_FILE, "ARCHIVE");
+    b.add_file(archive, "DISK.IMG", {.data = bytes_of(patterned(3 * 512))});
+    b.add_file(archive, "COPY.IMG", {.data = bytes_of(patterned(3 * 512))});
+    const auto v = b.build();
+    const std::string work = scratch.path("work");
+    ASSERT_EQ(::mkdir(work.c_str(), 0755), 0);
+    const std::string disk = work + "/disk.img";
+    v.write_to(disk);
+    ASSERT_EQ(::link(disk.c_str(), (work + "/copy.img").c_str()), 0);
+    for (const char* spec : {"[archive]disk.img", "[archive]copy.img"}) {
+        SCOPED_TRACE(spec);
+        for (const char* mode : {"-t", "-i", "-I"}) {
+            SCOPED_TRACE(mode);
+            const auto r =
+                run_odscp({.images = {{"users", disk}}, .args = {mode, spec}, .workdir = work});
+            EXPECT_EQ(r.err, std::string(spec) + " -- Can't open output file\n");
+            EXPECT_TRUE(r.images_unchanged);
+        }
+    }
+    const vb::block_image& image = v.image;
+    std::ifstream in(disk, std::ios::binary);
+    const std::string now((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(now.size(), image.device_blocks() * 512);
 }
