@@ -92,3 +92,22 @@ TEST_F(reliability, the_volume_is_never_the_output_file)
     const std::string now((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_EQ(now.size(), image.device_blocks() * 512);
 }
+
+TEST_F(reliability, a_map_cut_at_the_extension_header_limit_says_so)
+{
+    // one block per header: the primary header and 1100 extension headers
+    const std::string data = patterned(1101 * 512);
+    vb::volume_builder b({.header_slots = 1200});
+    const auto d = b.add_directory(vb::MFD_FILE, "D");
+    const auto f = b.add_file(
+        d, "LONG.DAT",
+        {.data = bytes_of(data),
+         .place = {.kind = vb::layout::fragmented, .fragments = 1101, .max_map_words = 2}});
+    b.add_file(d, "SHORT.DAT", {.data = bytes_of("short")});
+    const auto v = b.build();
+    ASSERT_EQ(v.header_chain(f).size(), 1101u);
+    const auto r = run(v, {"-si", "[d]long.dat", "short.dat", "-I", "long.dat"});
+    const std::string cut = data.substr(0, 1025 * 512);
+    EXPECT_EQ(r.out, cut + "short" + cut);
+    EXPECT_EQ(r.err, "[d]long.dat -- File map too long\nlong.dat -- File map too long\n");
+}
