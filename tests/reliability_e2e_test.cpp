@@ -111,3 +111,32 @@ TEST_F(reliability, a_map_cut_at_the_extension_header_limit_says_so)
     EXPECT_EQ(r.out, cut + "short" + cut);
     EXPECT_EQ(r.err, "[d]long.dat -- File map too long\nlong.dat -- File map too long\n");
 }
+
+TEST_F(reliability, a_copy_ends_after_as_many_blocks_as_the_device_holds)
+{
+    // the map names LBNs 1-999 four times over, on a device of little more
+    // than 1000 blocks
+    constexpr std::uint32_t RUN = 999;
+    vb::volume_builder b;
+    const auto d = b.add_directory(vb::MFD_FILE, "D");
+    const vb::pointer again = vb::run(RUN, 1);
+    b.add_file(
+        d, "HUGE.DAT",
+        {.efblk = 4 * RUN + 1,
+         .place = {.kind = vb::layout::explicit_map, .pointers = {again, again, again, again}}});
+    const auto v = b.build();
+    const std::uint64_t blocks = v.image.device_blocks();
+    ASSERT_LT(blocks, 2 * RUN);
+    const std::vector<std::uint8_t> bytes = v.bytes();
+    const std::string device(bytes.begin(), bytes.end());
+    // as many blocks as the device holds: LBNs 1-999, then from LBN 1 again
+    const std::string cut =
+        device.substr(512, RUN * 512) + device.substr(512, (blocks - RUN) * 512);
+    for (const char* mode : {"-sI", "-si"}) {
+        SCOPED_TRACE(mode);
+        const auto r = run(v, {mode, "[d]huge.dat"});
+        EXPECT_EQ(r.out.size(), cut.size());
+        EXPECT_TRUE(r.out == cut);
+        EXPECT_EQ(r.err, "[d]huge.dat -- File map larger than the volume\n");
+    }
+}
