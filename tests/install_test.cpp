@@ -233,6 +233,19 @@ TEST_F(installed_tree, lsods_page_renders_through_its_so_request)
     EXPECT_NE(r.out.find("DIAGNOSTICS"), std::string::npos);
 }
 
+TEST(manual_page, lsods_page_renders_from_the_source_tree)
+{
+    if (!have_program("groff"))
+        GTEST_SKIP() << "groff is not installed (Debian package groff-base)";
+    // as "man -l man/lsods.1" reads it, from the top of the tree
+    const run_result r = run({"groff", "-man", "-ww", "-Tutf8", "-P-cbou", "man/lsods.1"}, {},
+                             source_dir.string());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_NE(r.out.find("lsods"), std::string::npos);
+    EXPECT_NE(r.out.find("DIAGNOSTICS"), std::string::npos);
+}
+
 TEST(manual_page, renders_without_warnings)
 {
     if (!have_program("groff"))
