@@ -5,10 +5,12 @@
 // on; the exit status is 0 whenever arguments were given.
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include "frontend/cli.hpp"
+#include "ods2/device.hpp"
 #include "output/copy.hpp"
 
 namespace {
@@ -43,6 +45,11 @@ int main(int argc, char** argv)
     // A reader that has gone makes a write fail with EPIPE, reported as a
     // write error like any other; the run goes on with the next argument.
     static_cast<void>(std::signal(SIGPIPE, SIG_IGN));
+    // A set-id installation runs as the caller, but for the open of a device.
+    if (!give_up_privilege()) {
+        std::fprintf(stderr, "Can't give up set-id privileges\n");
+        return 255;
+    }
     if (argc <= 1)
         show_usage();
     prepare_standard_output();

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "frontend/cli.hpp"
+#include "ods2/device.hpp"
 #include "ods2/walk.hpp"
 
 volume_record volume;
@@ -71,7 +72,7 @@ int open_volume(const char* name)
     if (volume.fd >= 0)
         ::close(volume.fd); // the volume being replaced is never read again
     build_device_path(name);
-    volume.fd = ::open(volume.path, O_RDONLY);
+    volume.fd = open_device(volume.path);
     if (volume.fd < 0) {
         report("Can't open %s", volume.path);
         return 0;

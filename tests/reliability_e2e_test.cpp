@@ -3,9 +3,18 @@
 // maps larger than the volume and directories that claim the whole device.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <sstream>
+#include <thread>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -138,5 +147,148 @@ TEST_F(reliability, a_copy_ends_after_as_many_blocks_as_the_device_holds)
         EXPECT_EQ(r.out.size(), cut.size());
         EXPECT_TRUE(r.out == cut);
         EXPECT_EQ(r.err, "[d]huge.dat -- File map larger than the volume\n");
+    }
+}
+
+namespace {
+
+// A copy of the program owned by root with the set-user-id and set-group-id
+// bits, as a set-id installation has it.
+std::string set_id_copy(const scratch_dir& scratch)
+{
+    const std::string path = scratch.path("odscp-setid");
+    {
+        std::ifstream in(ODSCP_BINARY, std::ios::binary);
+        std::ofstream out(path, std::ios::binary);
+        out << in.rdbuf();
+    }
+    EXPECT_EQ(::chown(path.c_str(), 0, 0), 0);
+    EXPECT_EQ(::chmod(path.c_str(), 06755), 0);
+    return path;
+}
+
+// The pid of the process other than this one that has path open, or 0.
+pid_t process_holding(const std::string& path)
+{
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    for (const auto& proc : fs::directory_iterator("/proc", ec)) {
+        const std::string name = proc.path().filename();
+        if (name.find_first_not_of("0123456789") != std::string::npos ||
+            std::stoi(name) == ::getpid())
+            continue;
+        for (const auto& fd : fs::directory_iterator(proc.path() / "fd", ec)) {
+            if (fs::read_symlink(fd.path(), ec) == path)
+                return std::stoi(name);
+        }
+    }
+    return 0;
+}
+
+// The effective id of the "Uid:" or "Gid:" line of /proc/pid/status.
+long effective_id(pid_t pid, const std::string& key)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind(key, 0) == 0) {
+            long real = -1, effective = -1;
+            std::istringstream(line.substr(key.size())) >> real >> effective;
+            return effective;
+        }
+    }
+    return -1;
+}
+
+// Reads a FIFO to its end, for at most 20 seconds. Once the writer has
+// filled it and waits in a write, its effective ids are taken from /proc.
+struct fifo_reader {
+    std::string path;
+    const std::atomic<bool>* finished = nullptr; // set once the run has ended
+    std::string bytes{};
+    long euid = -1;
+    long egid = -1;
+
+    void operator()()
+    {
+        // not blocking, so that a writer that never comes cannot hold the test
+        const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK);
+        if (fd < 0)
+            return;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        const int capacity = ::fcntl(fd, F_GETPIPE_SZ);
+        for (int held = 0;
+             held < capacity && !*finished && std::chrono::steady_clock::now() < deadline;) {
+            if (::ioctl(fd, FIONREAD, &held) != 0)
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        if (const pid_t writer = process_holding(path); writer != 0) {
+            euid = effective_id(writer, "Uid:");
+            egid = effective_id(writer, "Gid:");
+        }
+        char buf[65536];
+        while (std::chrono::steady_clock::now() < deadline) {
+            pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, 100) < 0)
+                break;
+            const ssize_t n = ::read(fd, buf, sizeof buf);
+            if (n == 0)
+                break; // the writer has closed it (it had written before)
+            if (n > 0)
+                bytes.append(buf, static_cast<std::size_t>(n));
+        }
+        ::close(fd);
+    }
+};
+
+} // namespace
+
+TEST_F(reliability, a_set_id_install_writes_with_the_callers_ids)
+{
+    // The image may be read by root alone: only the set-id privilege opens it.
+    // The host file is a FIFO, so that the writer can be seen while it writes.
+    const std::string data = patterned(1024 * 1024);
+    vb::volume_builder b;
+    const auto d = b.add_directory(vb::MFD_FILE, "D");
+    b.add_file(d, "BIG.DAT", {.data = bytes_of(data)});
+    const std::string disk = image(b.build());
+    ASSERT_EQ(::chmod(disk.c_str(), 0600), 0);
+    const std::string work = scratch.path("work");
+    ASSERT_EQ(::mkdir(work.c_str(), 0755), 0);
+    ASSERT_EQ(::chown(work.c_str(), 1000, 1000), 0);
+    const std::string fifo = work + "/big.dat";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    ASSERT_EQ(::chown(fifo.c_str(), 1000, 1000), 0);
+    harness::request req{.images = {{"users", disk}},
+                         .args = {"-i", "[d]big.dat"},
+                         .binary = set_id_copy(scratch),
+                         .workdir = work,
+                         .user = harness::identity{1000, 1000}};
+    SKIP_UNLESS_HARNESS_CAN_RUN(req);
+    std::atomic<bool> finished{false};
+    fifo_reader reader{.path = fifo, .finished = &finished};
+    std::thread reading(std::ref(reader));
+    const auto r = run_odscp(req);
+    finished = true;
+    reading.join();
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(reader.bytes == data);
+    EXPECT_EQ(reader.euid, 1000);
+    EXPECT_EQ(reader.egid, 1000);
+}
+
+TEST_F(reliability, a_device_that_holds_no_blocks_is_not_opened)
+{
+    const std::string fifo = scratch.path("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    const std::string dir = scratch.path("dir");
+    ASSERT_EQ(::mkdir(dir.c_str(), 0755), 0);
+    for (const std::string& device : {fifo, dir}) {
+        SCOPED_TRACE(device);
+        const auto r = run_odscp({.images = {{"users", device}},
+                                  .args = {"-l", "[000000]"},
+                                  .time_limit = std::chrono::milliseconds(5000)});
+        EXPECT_EQ(r.err, "[000000] -- Can't open /dev/vmsusers\n");
+        EXPECT_EQ(r.exit_status, 0);
     }
 }

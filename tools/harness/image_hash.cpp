@@ -84,7 +84,8 @@ std::uint64_t hash_file(int fd, off_t size)
 image_state fingerprint(const std::string& path)
 {
     image_state s;
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // not blocking: an image may be a FIFO, which is not hashed
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     struct stat st {};
     if (fd < 0 || fstat(fd, &st) != 0) {
         s.exists = access(path.c_str(), F_OK) == 0;
