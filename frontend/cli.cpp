@@ -2,7 +2,6 @@
 // resolution to output, and the diagnostic line.
 #include "frontend/cli.hpp"
 
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,7 +12,6 @@
 #include "output/copy.hpp"
 
 run_options options;
-char* const* current_arg = nullptr;
 
 void show_usage()
 {
@@ -122,14 +120,4 @@ void process_filespec()
         list_current_directory();
     else
         copy_target_file();
-}
-
-void report(const char* format, ...)
-{
-    std::fprintf(stderr, "%s -- ", *current_arg);
-    va_list args;
-    va_start(args, format);
-    std::vfprintf(stderr, format, args);
-    va_end(args);
-    std::fputc('\n', stderr);
 }

@@ -2,6 +2,8 @@
 // letters, the per-argument work and the one diagnostic writer.
 #pragma once
 
+#include "diag/report.hpp"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -23,9 +25,6 @@ struct run_options {
 
 extern run_options options;
 
-// The argument being processed; its text prefixes every diagnostic line.
-extern char* const* current_arg;
-
 // Writes the usage line with the program name as invoked and exits with status 255.
 [[noreturn]] void show_usage();
 
@@ -40,6 +39,3 @@ void parse_options();
 
 // Handles the current argument as one file specification.
 void process_filespec();
-
-// One diagnostic line on standard error: the current argument, " -- ", the message.
-void report(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -1,5 +1,5 @@
 // Directory scanning: records and their version entries, read through the
-// directory file's map a run of blocks at a time.
+// directory file's map a run of blocks at a time, on a scan state the caller owns.
 #include "ods2/directory.hpp"
 
 #include <algorithm>
@@ -13,50 +13,44 @@ dir_scan_state dir_scan;
 
 namespace {
 
-constexpr std::size_t DIR_RUN_BLOCKS = 64;
-std::uint8_t run_buffer[DIR_RUN_BLOCKS * BLOCK_SIZE];
-map_cursor run_cursor; // where the walk is in the directory's map
-
-// Reads block dir_scan.vbn into dir_scan.block, from the run read ahead when
-// it holds it, else by reading the run that starts there.
-bool read_directory_block(const file_header& dir)
+// Reads block s.vbn into s.block, from the run read ahead when it holds it,
+// else by reading the run that starts there.
+bool read_directory_block(dir_scan_state& s, const file_header& dir)
 {
-    std::int64_t index = dir_scan.vbn - dir_scan.run_first;
-    if (dir_scan.run_blocks == 0 || index < 0 ||
-        index >= static_cast<std::int64_t>(dir_scan.run_blocks)) {
-        dir_scan.run_blocks =
-            read_vblocks(dir_scan.vbn, DIR_RUN_BLOCKS, run_buffer, dir, run_cursor);
-        dir_scan.run_first = dir_scan.vbn;
-        if (dir_scan.run_blocks == 0)
+    std::int64_t index = s.vbn - s.run_first;
+    if (s.run_blocks == 0 || index < 0 || index >= static_cast<std::int64_t>(s.run_blocks)) {
+        s.run_blocks = read_vblocks(s.vbn, DIR_RUN_BLOCKS, s.run_buffer.data(), dir, s.run_cursor);
+        s.run_first = s.vbn;
+        if (s.run_blocks == 0)
             return false;
         index = 0;
     }
-    std::memcpy(dir_scan.block.data(), run_buffer + static_cast<std::size_t>(index) * BLOCK_SIZE,
+    std::memcpy(s.block.data(), s.run_buffer.data() + static_cast<std::size_t>(index) * BLOCK_SIZE,
                 BLOCK_SIZE);
     return true;
 }
 
-std::uint16_t record_size(std::size_t record)
+std::uint16_t record_size(const dir_scan_state& s, std::size_t record)
 {
-    return get_u16_le(dir_scan.block, record + DR_SIZE);
+    return get_u16_le(s.block, record + DR_SIZE);
 }
 
-std::size_t name_count(std::size_t record)
+std::size_t name_count(const dir_scan_state& s, std::size_t record)
 {
-    return get_u8(dir_scan.block, record + DR_NAME_COUNT);
+    return get_u8(s.block, record + DR_NAME_COUNT);
 }
 
 // Entries start after the name, padded to an even length.
-std::size_t first_entry(std::size_t record)
+std::size_t first_entry(const dir_scan_state& s, std::size_t record)
 {
-    const std::size_t n = name_count(record);
+    const std::size_t n = name_count(s, record);
     return record + DR_NAME + n + (n & 1);
 }
 
 // Entries are used while all 8 bytes lie before the record's end and the data's.
-std::size_t entries_end(std::size_t record)
+std::size_t entries_end(const dir_scan_state& s, std::size_t record)
 {
-    return std::min(record + record_size(record) + 2, dir_scan.data_end);
+    return std::min(record + record_size(s, record) + 2, s.data_end);
 }
 
 bool entry_fits(std::size_t entry, std::size_t end)
@@ -66,108 +60,157 @@ bool entry_fits(std::size_t entry, std::size_t end)
 
 // A record is used only when its size word, fixed part and name bytes lie
 // before the end of the data; anything else ends the records of the block.
-bool record_usable(std::size_t record)
+bool record_usable(const dir_scan_state& s, std::size_t record)
 {
-    if (!fits(dir_scan.data_end, record, 2) || record_size(record) == DIR_END_MARK)
+    if (!fits(s.data_end, record, 2) || record_size(s, record) == DIR_END_MARK)
         return false;
-    return fits(dir_scan.data_end, record, DR_NAME) &&
-           fits(dir_scan.data_end, record + DR_NAME, name_count(record));
+    return fits(s.data_end, record, DR_NAME) &&
+           fits(s.data_end, record + DR_NAME, name_count(s, record));
 }
 
-std::optional<std::size_t> next_block(const file_header& dir)
+std::optional<std::size_t> next_block(dir_scan_state& s, const file_header& dir)
 {
     for (;;) {
-        ++dir_scan.vbn;
+        ++s.vbn;
         // A sound directory holds no more blocks than its device: a walk past
         // that many is going round blocks its map names again, and ends.
-        if (volume.device_blocks != 0 &&
-            static_cast<std::uint64_t>(dir_scan.vbn) > volume.device_blocks)
+        if (volume.device_blocks != 0 && static_cast<std::uint64_t>(s.vbn) > volume.device_blocks)
             return std::nullopt;
         // A sound directory ends with ffbyte 0 in its end-of-file block; once
         // reached, that limit holds for any later block of the walk too.
-        if (dir_scan.vbn == dir_scan.eof_vbn)
-            dir_scan.data_end = std::min<std::size_t>(ffbyte(dir), BLOCK_SIZE);
-        if (!read_directory_block(dir))
+        if (s.vbn == s.eof_vbn)
+            s.data_end = std::min<std::size_t>(ffbyte(dir), BLOCK_SIZE);
+        if (!read_directory_block(s, dir))
             return std::nullopt;
-        if (get_u16_le(dir_scan.block, 0) == DIR_END_MARK || dir_scan.data_end == 0)
+        if (get_u16_le(s.block, 0) == DIR_END_MARK || s.data_end == 0)
             return std::nullopt;
-        dir_scan.cursor = 0;
-        if (record_usable(0))
+        s.cursor = 0;
+        if (record_usable(s, 0))
             return 0;
     }
 }
 
-std::uint16_t entry_version(std::size_t entry)
+std::uint16_t entry_version(const dir_scan_state& s, std::size_t entry)
 {
-    return get_u16_le(dir_scan.block, entry + DE_VERSION);
+    return get_u16_le(s.block, entry + DE_VERSION);
 }
 
-std::uint32_t entry_file_number(std::size_t entry)
+std::uint32_t entry_file_number(const dir_scan_state& s, std::size_t entry)
 {
-    return static_cast<std::uint32_t>(get_u8(dir_scan.block, entry + DE_FILE_NUMBER_EXT)) << 16 |
-           get_u16_le(dir_scan.block, entry + DE_FILE_NUMBER);
+    return static_cast<std::uint32_t>(get_u8(s.block, entry + DE_FILE_NUMBER_EXT)) << 16 |
+           get_u16_le(s.block, entry + DE_FILE_NUMBER);
 }
 
-bool name_matches(std::size_t record, const lookup_key& key)
+bool name_matches(const dir_scan_state& s, std::size_t record, const lookup_key& key)
 {
     const std::size_t n = std::strlen(key.text);
-    return name_count(record) == n &&
-           std::memcmp(dir_scan.block.data() + record + DR_NAME, key.text, n) == 0;
+    return name_count(s, record) == n &&
+           std::memcmp(s.block.data() + record + DR_NAME, key.text, n) == 0;
 }
 
 // Entries are stored highest version first: the search stops at the first
 // version below the one wanted. Version 0 asks for the highest.
-std::uint32_t pick_version(std::size_t record, std::uint16_t wanted)
+std::uint32_t pick_version(const dir_scan_state& s, std::size_t record, std::uint16_t wanted)
 {
-    const std::size_t end = entries_end(record);
-    for (std::size_t e = first_entry(record); entry_fits(e, end); e += DIR_ENTRY_SIZE) {
-        const std::uint16_t version = entry_version(e);
+    const std::size_t end = entries_end(s, record);
+    for (std::size_t e = first_entry(s, record); entry_fits(e, end); e += DIR_ENTRY_SIZE) {
+        const std::uint16_t version = entry_version(s, e);
         if (wanted == 0 || version == wanted)
-            return entry_file_number(e);
+            return entry_file_number(s, e);
         if (version < wanted)
             return 0;
     }
     return 0;
 }
 
+// The entry's file identification: number (with its high byte), sequence, RVN.
+file_id entry_file_id(const dir_scan_state& s, std::size_t entry)
+{
+    return {entry_file_number(s, entry), get_u16_le(s.block, entry + DE_FILE_SEQUENCE),
+            get_u8(s.block, entry + DE_FILE_RVN)};
+}
+
+// Moves the cursor to the first entry of the next record that has one; false
+// when the walk has ended.
+bool next_record_with_entries(dir_scan_state& s, const file_header& dir, dir_entry_cursor& at)
+{
+    for (auto r = next_record(s, dir, !at.started); r; r = next_record(s, dir, false)) {
+        at.started = true;
+        at.entry = first_entry(s, *r);
+        at.entries_end = entries_end(s, *r);
+        if (entry_fits(at.entry, at.entries_end))
+            return true;
+    }
+    at.started = true;
+    return false;
+}
+
 } // namespace
+
+std::optional<std::size_t> next_record(dir_scan_state& s, const file_header& dir, bool reset)
+{
+    if (reset) {
+        s.vbn = 0;
+        s.eof_vbn = efblk(dir);
+        s.data_end = BLOCK_SIZE;
+        s.run_blocks = 0;
+        s.run_cursor = map_cursor{};
+        return next_block(s, dir);
+    }
+    s.cursor += std::size_t{record_size(s, s.cursor)} + 2;
+    if (record_usable(s, s.cursor))
+        return s.cursor;
+    return next_block(s, dir);
+}
 
 std::optional<std::size_t> next_record(const file_header& dir, bool reset)
 {
-    if (reset) {
-        dir_scan.vbn = 0;
-        dir_scan.eof_vbn = efblk(dir);
-        dir_scan.data_end = BLOCK_SIZE;
-        dir_scan.run_blocks = 0;
-        run_cursor = map_cursor{};
-        return next_block(dir);
-    }
-    dir_scan.cursor += std::size_t{record_size(dir_scan.cursor)} + 2;
-    if (record_usable(dir_scan.cursor))
-        return dir_scan.cursor;
-    return next_block(dir);
+    return next_record(dir_scan, dir, reset);
 }
 
 std::uint32_t find_entry(const file_header& dir, const lookup_key& key)
 {
     for (auto r = next_record(dir, true); r; r = next_record(dir, false)) {
-        if (name_matches(*r, key))
-            return pick_version(*r, key.version);
+        if (name_matches(dir_scan, *r, key))
+            return pick_version(dir_scan, *r, key.version);
     }
     return 0;
 }
 
+bool next_dir_entry(dir_scan_state& scan, const file_header& dir, dir_entry_cursor& at,
+                    dir_entry& out)
+{
+    if (at.ended)
+        return false;
+    if (at.started)
+        at.entry += DIR_ENTRY_SIZE;
+    if (!at.started || !entry_fits(at.entry, at.entries_end)) {
+        if (!next_record_with_entries(scan, dir, at)) {
+            at.ended = true;
+            return false;
+        }
+    }
+    const std::size_t record = scan.cursor;
+    out.name_length = name_count(scan, record);
+    std::memcpy(out.name, scan.block.data() + record + DR_NAME, out.name_length);
+    out.name[out.name_length] = '\0';
+    out.version = entry_version(scan, at.entry);
+    out.fid = entry_file_id(scan, at.entry);
+    return true;
+}
+
 void list_directory()
 {
-    for (auto r = next_record(current_dir, true); r; r = next_record(current_dir, false)) {
-        const std::size_t end = entries_end(*r);
-        for (std::size_t e = first_entry(*r); entry_fits(e, end); e += DIR_ENTRY_SIZE)
-            print_entry(*r, e);
+    dir_entry_cursor at;
+    dir_entry e;
+    while (next_dir_entry(dir_scan, current_dir, at, e)) {
+        std::fwrite(e.name, 1, e.name_length, stdout);
+        std::printf(";%u\n", static_cast<unsigned>(e.version));
     }
 }
 
 void print_entry(std::size_t record, std::size_t entry)
 {
-    std::fwrite(dir_scan.block.data() + record + DR_NAME, 1, name_count(record), stdout);
-    std::printf(";%u\n", static_cast<unsigned>(entry_version(entry)));
+    std::fwrite(dir_scan.block.data() + record + DR_NAME, 1, name_count(dir_scan, record), stdout);
+    std::printf(";%u\n", static_cast<unsigned>(entry_version(dir_scan, entry)));
 }

@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "frontend/cli.hpp"
+#include "diag/report.hpp"
 #include "ods2/volume.hpp"
 
 std::uint8_t map_offset(const file_header& h)

@@ -89,6 +89,8 @@ static_assert(DR_NAME == DR_NAME_COUNT + 1);
 // Directory entry: one per version, highest version first.
 inline constexpr std::size_t DE_VERSION = 0;         // u16: version number
 inline constexpr std::size_t DE_FILE_NUMBER = 2;     // u16: file number, bits 15-0
+inline constexpr std::size_t DE_FILE_SEQUENCE = 4;   // u16: file sequence number
+inline constexpr std::size_t DE_FILE_RVN = 6;        // u8: relative volume number
 inline constexpr std::size_t DE_FILE_NUMBER_EXT = 7; // u8: file number, bits 23-16
 inline constexpr std::size_t DIR_ENTRY_SIZE = 8;
 static_assert(DE_FILE_NUMBER_EXT < DIR_ENTRY_SIZE);

@@ -1,13 +1,14 @@
 // Mounting a volume and reading its logical blocks.
 #include "ods2/volume.hpp"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "frontend/cli.hpp"
+#include "diag/report.hpp"
 #include "ods2/device.hpp"
 #include "ods2/walk.hpp"
 
@@ -40,6 +41,28 @@ std::uint64_t device_size_in_blocks(int fd)
     return end > 0 ? static_cast<std::uint64_t>(end) / BLOCK_SIZE : 0;
 }
 
+int mount_device();
+
+// The wording of a failed read for the programs that ask for detail (their
+// manuals list it); odscp never prints these.
+constexpr const char* READ_PAST_END = "Read error at block %llu: past the end of the device";
+constexpr const char* READ_FAILED = "Read error at block %llu: %s";
+// Only the programs that open a volume by its host path print this.
+constexpr const char* PATH_TOO_LONG = "Path too long (%s)";
+
+// A block that did not come back whole: past the end of the device when the
+// read came back short, else the system's error.
+void report_read_error(std::uint64_t lbn, int error)
+{
+    const auto block_number = static_cast<unsigned long long>(lbn);
+    if (!volume.detailed_read_errors)
+        report("Read error");
+    else if (error == 0)
+        report(READ_PAST_END, block_number);
+    else
+        report(READ_FAILED, block_number, std::strerror(error));
+}
+
 } // namespace
 
 std::uint16_t ibmap_vbn(const home_block& home)
@@ -69,9 +92,28 @@ int open_volume(const char* name)
         return 0;
     }
     forget_current_directory();
+    build_device_path(name);
+    return mount_device();
+}
+
+int open_volume_path(const char* path)
+{
+    if (std::strlen(path) > MAX_VOLUME_PATH) {
+        report(PATH_TOO_LONG, path);
+        return 0;
+    }
+    forget_current_directory();
+    std::snprintf(volume.path, sizeof volume.path, "%s", path);
+    return mount_device();
+}
+
+namespace {
+
+// Opens volume.path and reads the three blocks every later step starts from.
+int mount_device()
+{
     if (volume.fd >= 0)
         ::close(volume.fd); // the volume being replaced is never read again
-    build_device_path(name);
     volume.fd = open_device(volume.path);
     if (volume.fd < 0) {
         report("Can't open %s", volume.path);
@@ -90,14 +132,17 @@ int open_volume(const char* name)
     return 1;
 }
 
+} // namespace
+
 int read_lblock(std::uint64_t lbn, std::span<std::uint8_t, BLOCK_SIZE> buffer)
 {
-    if (lbn == 0) {
+    if (lbn == 0 && !volume.boot_block_readable) {
         report("Bad block in file");
         return 0;
     }
+    errno = 0;
     if (read_lblocks(lbn, 1, buffer.data()) != 1) {
-        report("Read error");
+        report_read_error(lbn, errno);
         return 0;
     }
     return 1;
@@ -107,7 +152,8 @@ std::size_t read_lblocks(std::uint64_t lbn, std::size_t count, std::uint8_t* buf
 {
     // The byte offset of the last block must fit in off_t.
     constexpr std::uint64_t lbn_limit = static_cast<std::uint64_t>(INT64_MAX) / BLOCK_SIZE;
-    if (volume.fd < 0 || lbn == 0 || count == 0 || lbn > lbn_limit - count)
+    if (volume.fd < 0 || (lbn == 0 && !volume.boot_block_readable) || count == 0 ||
+        lbn > lbn_limit - count)
         return 0;
     const auto offset = static_cast<off_t>(lbn * BLOCK_SIZE);
     const ssize_t got = ::pread(volume.fd, buffer, count * BLOCK_SIZE, offset);

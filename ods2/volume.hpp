@@ -11,20 +11,29 @@
 
 // The longest device name accepted, in characters.
 inline constexpr std::size_t MAX_DEVICE_NAME = 20;
+// The longest host path of a volume accepted, in bytes.
+inline constexpr std::size_t MAX_VOLUME_PATH = 4095;
 
 struct home_block {
     block bytes{};
 };
 
 struct volume_record {
-    int fd = -1;              // -1 while no volume is mounted
-    char path[32] = {};       // the device path, for messages
-    home_block home;          // LBN 1
-    file_header index_header; // file 1, INDEXF.SYS
-    file_header mfd_header;   // file 4, the master file directory
+    int fd = -1;                         // -1 while no volume is mounted
+    char path[MAX_VOLUME_PATH + 1] = {}; // the device path, for messages
+    home_block home;                     // LBN 1
+    file_header index_header;            // file 1, INDEXF.SYS
+    file_header mfd_header;              // file 4, the master file directory
     // Whole blocks the device holds, from its size when it was opened; 0 when
     // the device does not tell.
     std::uint64_t device_blocks = 0;
+    // Set by a program that reads whole volumes: LBN 0, the boot block, which
+    // the index file's first extent maps on every volume VMS initialises, is
+    // read like any other block. odscp refuses it ("Bad block in file").
+    bool boot_block_readable = false;
+    // Set by a program that wants its read errors to say which block and why
+    // (past the end of the device, or the system's error); odscp says "Read error".
+    bool detailed_read_errors = false;
 };
 
 extern volume_record volume;
@@ -33,6 +42,12 @@ extern volume_record volume;
 // later step starts from. 1, or 0 after reporting; on 0 no volume is mounted,
 // except when the name was too long, which changes nothing.
 int open_volume(const char* name);
+
+// Opens the host path (an image file or a device) read-only and mounts it as
+// open_volume does, with the same checks and messages. 1, or 0 after
+// reporting; on 0 no volume is mounted, except when the path was too long,
+// which changes nothing.
+int open_volume_path(const char* path);
 
 // Reads logical block lbn of the mounted volume into buffer; 1, or 0 after reporting.
 int read_lblock(std::uint64_t lbn, std::span<std::uint8_t, BLOCK_SIZE> buffer);
