@@ -185,6 +185,46 @@ bool map_vblock(std::int64_t vbn, const file_header& header, block_run& run, map
     }
 }
 
+void tally_blocks(block_tally& tally, std::uint64_t lbn, std::uint64_t n)
+{
+    const std::uint64_t first = lbn;
+    const std::uint64_t end = lbn + n;
+    std::uint64_t fresh = n;
+    block_tally::range merged{first, end};
+    std::size_t keep = 0;
+    for (std::size_t i = 0; i < tally.count; ++i) {
+        const block_tally::range r = tally.ranges[i];
+        if (r.end < first || r.first > end) {
+            tally.ranges[keep++] = r;
+            continue;
+        }
+        // the ranges kept are separate, so their overlaps with this one are too
+        const std::uint64_t lo = std::max(r.first, first);
+        const std::uint64_t hi = std::min(r.end, end);
+        if (hi > lo)
+            fresh -= hi - lo;
+        merged.first = std::min(merged.first, r.first);
+        merged.end = std::max(merged.end, r.end);
+    }
+    tally.count = keep;
+    if (tally.count < block_tally::MAX_RANGES)
+        tally.ranges[tally.count++] = merged;
+    tally.distinct += fresh;
+}
+
+std::uint64_t untallied_blocks(const block_tally& tally, std::uint64_t lbn, std::uint64_t n)
+{
+    std::uint64_t fresh = n;
+    for (std::size_t i = 0; i < tally.count; ++i) {
+        const block_tally::range& r = tally.ranges[i];
+        if (r.first <= lbn && lbn < r.end)
+            return 0;
+        if (r.first > lbn)
+            fresh = std::min(fresh, r.first - lbn);
+    }
+    return fresh;
+}
+
 int read_file_header(std::uint32_t file_number, file_header& into)
 {
     if (!read_vblock(static_cast<std::int64_t>(header_vbn(file_number)), into.bytes,

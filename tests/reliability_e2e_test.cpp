@@ -292,3 +292,35 @@ TEST_F(reliability, a_device_that_holds_no_blocks_is_not_opened)
         EXPECT_EQ(r.exit_status, 0);
     }
 }
+
+TEST_F(reliability, a_directory_walk_ends_where_its_map_names_a_block_again)
+{
+    // A sparse device of 2 TiB. The MFD's map names its first block, then four
+    // format-3 pointers of 2^30 blocks from that block on; its end-of-file
+    // block is 0xFFFFFFFF. Bounded by the device, one lookup would read the
+    // whole device; bounded by the blocks the map names, counted once, it ends
+    // at the second pointer.
+    vb::volume_builder b({.device_blocks = std::uint64_t{1} << 32});
+    const auto d = b.add_directory(vb::MFD_FILE, "D");
+    b.add_file(d, "F.DAT", {.data = bytes_of("data")});
+    vb::built_volume v = b.build();
+    const auto listed = run(v, {"-l", "[000000]"});
+    ASSERT_EQ(listed.err, "");
+    const auto mfd_lbn = static_cast<std::uint32_t>(v.lbn_of_vbn(vb::MFD_FILE, 1));
+    const std::size_t map = std::size_t{v.header(vb::MFD_FILE)[vb::FH_MPOFFSET]} * 2;
+    auto put_pointer = [&](std::size_t i, std::uint32_t count) {
+        const std::uint32_t c = count - 1;
+        v.set_header_u16(vb::MFD_FILE, map + 8 * i, static_cast<std::uint16_t>(0xC000 | c >> 16));
+        v.set_header_u16(vb::MFD_FILE, map + 8 * i + 2, static_cast<std::uint16_t>(c));
+        v.set_header_u16(vb::MFD_FILE, map + 8 * i + 4, static_cast<std::uint16_t>(mfd_lbn));
+        v.set_header_u16(vb::MFD_FILE, map + 8 * i + 6, static_cast<std::uint16_t>(mfd_lbn >> 16));
+    };
+    put_pointer(0, 1);
+    for (std::size_t i = 1; i <= 4; ++i)
+        put_pointer(i, std::uint32_t{1} << 30);
+    v.set_header_u8(vb::MFD_FILE, vb::FH_MAP_INUSE, 5 * 4);
+    v.set_header_efblk(vb::MFD_FILE, 0xFFFFFFFF);
+    const auto r = run(v, {"-l", "[000000]", "-c", "[000000]none.dat", "-si", "[d]f.dat"});
+    EXPECT_EQ(r.out, listed.out + "data");
+    EXPECT_EQ(r.err, "[000000]none.dat -- File does not exist\n");
+}
