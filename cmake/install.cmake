@@ -11,6 +11,8 @@ file(MAKE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/install-links)
 file(CREATE_LINK odscp ${ODSCP_LSODS_LINK} SYMBOLIC)
 install(FILES ${ODSCP_LSODS_LINK} DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT odscp)
 
+# man/lsods.1 is a symbolic link to odscp.1, so that it reads the same in the
+# source tree and installed (where it arrives as a link too).
 install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/man/odscp.1 ${CMAKE_CURRENT_SOURCE_DIR}/man/lsods.1
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT odscp)
 

@@ -19,10 +19,21 @@ bool read_directory_block(dir_scan_state& s, const file_header& dir)
 {
     std::int64_t index = s.vbn - s.run_first;
     if (s.run_blocks == 0 || index < 0 || index >= static_cast<std::int64_t>(s.run_blocks)) {
-        s.run_blocks = read_vblocks(s.vbn, DIR_RUN_BLOCKS, s.run_buffer.data(), dir, s.run_cursor);
+        // A sound directory's map names each of its blocks once: a walk
+        // that comes to a block it has read already is going round, and ends.
+        block_run where;
+        const std::uint64_t fresh =
+            map_vblock(s.vbn, dir, where, s.run_cursor)
+                ? untallied_blocks(s.tally, where.lbn,
+                                   std::min<std::uint64_t>(where.count, DIR_RUN_BLOCKS))
+                : 0;
+        s.run_blocks = fresh == 0 ? 0
+                                  : read_vblocks(s.vbn, static_cast<std::size_t>(fresh),
+                                                 s.run_buffer.data(), dir, s.run_cursor);
         s.run_first = s.vbn;
         if (s.run_blocks == 0)
             return false;
+        tally_blocks(s.tally, where.lbn, s.run_blocks);
         index = 0;
     }
     std::memcpy(s.block.data(), s.run_buffer.data() + static_cast<std::size_t>(index) * BLOCK_SIZE,
@@ -155,6 +166,8 @@ std::optional<std::size_t> next_record(dir_scan_state& s, const file_header& dir
         s.data_end = BLOCK_SIZE;
         s.run_blocks = 0;
         s.run_cursor = map_cursor{};
+        s.tally.count = 0;
+        s.tally.distinct = 0;
         return next_block(s, dir);
     }
     s.cursor += std::size_t{record_size(s, s.cursor)} + 2;

@@ -28,6 +28,7 @@ struct dir_scan_state {
     std::int64_t run_first = 0; // VBN of the first block read ahead
     std::size_t run_blocks = 0; // blocks read ahead
     map_cursor run_cursor;      // where the walk is in the directory's map
+    block_tally tally;          // the blocks read, so that one named again shows
     std::array<std::uint8_t, DIR_RUN_BLOCKS * BLOCK_SIZE> run_buffer{};
 };
 

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "diag/report.hpp"
 #include "ods2/volume.hpp"
 
 std::uint8_t map_offset(const file_header& h)
@@ -118,7 +119,7 @@ bool find_in_header(const file_header& h, std::uint64_t vbn, std::uint64_t& firs
 
 bool read_extension_header(std::uint32_t file_number, file_header& into)
 {
-    if (map_depth >= MAX_MAP_DEPTH || extension_reads_left <= 0)
+    if (map_depth >= MAX_MAP_DEPTH)
         return false;
     ++map_depth;
     --extension_reads_left;
@@ -134,13 +135,23 @@ bool already_walked(const file_header& primary, const map_cursor& cursor, std::u
            std::find(followed, followed + cursor.links, file_number) != followed + cursor.links;
 }
 
+// A map that goes on past the headers a walk may follow is cut there, and
+// says so: the file is longer than what is read of it.
+bool map_too_long(const map_cursor& cursor)
+{
+    if (cursor.links < MAX_EXTENSION_HEADERS && extension_reads_left > 0)
+        return false;
+    report("File map too long");
+    return true;
+}
+
 // Moves the cursor on to the extension header that continues h's map; false
 // when there is none, the chain is too long or loops, or it cannot be read.
 bool follow_extension(const file_header& h, const file_header& primary, map_cursor& cursor)
 {
     const std::uint32_t next = extension_file_number(h);
-    if (next == 0 || cursor.links == MAX_EXTENSION_HEADERS ||
-        already_walked(primary, cursor, next) || !read_extension_header(next, cursor.extension))
+    if (next == 0 || already_walked(primary, cursor, next) || map_too_long(cursor) ||
+        !read_extension_header(next, cursor.extension))
         return false;
     cursor.in_extension = true;
     cursor.followed[static_cast<std::size_t>(cursor.links)] = next;
@@ -172,6 +183,46 @@ bool map_vblock(std::int64_t vbn, const file_header& header, block_run& run, map
         }
         cursor.first_vbn = next_first;
     }
+}
+
+void tally_blocks(block_tally& tally, std::uint64_t lbn, std::uint64_t n)
+{
+    const std::uint64_t first = lbn;
+    const std::uint64_t end = lbn + n;
+    std::uint64_t fresh = n;
+    block_tally::range merged{first, end};
+    std::size_t keep = 0;
+    for (std::size_t i = 0; i < tally.count; ++i) {
+        const block_tally::range r = tally.ranges[i];
+        if (r.end < first || r.first > end) {
+            tally.ranges[keep++] = r;
+            continue;
+        }
+        // the ranges kept are separate, so their overlaps with this one are too
+        const std::uint64_t lo = std::max(r.first, first);
+        const std::uint64_t hi = std::min(r.end, end);
+        if (hi > lo)
+            fresh -= hi - lo;
+        merged.first = std::min(merged.first, r.first);
+        merged.end = std::max(merged.end, r.end);
+    }
+    tally.count = keep;
+    if (tally.count < block_tally::MAX_RANGES)
+        tally.ranges[tally.count++] = merged;
+    tally.distinct += fresh;
+}
+
+std::uint64_t untallied_blocks(const block_tally& tally, std::uint64_t lbn, std::uint64_t n)
+{
+    std::uint64_t fresh = n;
+    for (std::size_t i = 0; i < tally.count; ++i) {
+        const block_tally::range& r = tally.ranges[i];
+        if (r.first <= lbn && lbn < r.end)
+            return 0;
+        if (r.first > lbn)
+            fresh = std::min(fresh, r.first - lbn);
+    }
+    return fresh;
 }
 
 int read_file_header(std::uint32_t file_number, file_header& into)

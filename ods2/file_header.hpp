@@ -69,6 +69,29 @@ struct map_cursor {
 // or later.
 bool map_vblock(std::int64_t vbn, const file_header& header, block_run& run, map_cursor& cursor);
 
+// The logical blocks a walk through a map has read, as separate ranges, so
+// that a map naming a block a second time shows. Exact while the ranges do not
+// merge into more than MAX_RANGES; past that, a range that merges with none is
+// counted whole each time, so `distinct` is then an upper bound.
+struct block_tally {
+    static constexpr std::size_t MAX_RANGES = 256;
+    struct range {
+        std::uint64_t first = 0; // [first, end)
+        std::uint64_t end = 0;
+    };
+    std::array<range, MAX_RANGES> ranges{};
+    std::size_t count = 0;
+    std::uint64_t distinct = 0; // blocks read, each counted once
+};
+
+// Adds the n blocks from lbn on to the tally.
+void tally_blocks(block_tally& tally, std::uint64_t lbn, std::uint64_t n);
+
+// How many of the n blocks from lbn on come before the first one the tally
+// holds: n when none of them has been read, 0 when lbn itself has.
+[[nodiscard]] std::uint64_t untallied_blocks(const block_tally& tally, std::uint64_t lbn,
+                                             std::uint64_t n);
+
 // Reads virtual block vbn (the first is 1) of the file into buffer. 1 when read;
 // 0 when the file has no such block (no message) or the read failed (reported).
 int read_vblock(std::int64_t vbn, block& buffer, const file_header& header);

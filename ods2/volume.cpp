@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "diag/report.hpp"
+#include "ods2/device.hpp"
 #include "ods2/walk.hpp"
 
 volume_record volume;
@@ -113,7 +114,7 @@ int mount_device()
 {
     if (volume.fd >= 0)
         ::close(volume.fd); // the volume being replaced is never read again
-    volume.fd = ::open(volume.path, O_RDONLY);
+    volume.fd = open_device(volume.path);
     if (volume.fd < 0) {
         report("Can't open %s", volume.path);
         return 0;

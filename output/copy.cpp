@@ -14,6 +14,7 @@
 #include "frontend/filespec.hpp"
 #include "frontend/resolve.hpp"
 #include "ods2/file_header.hpp"
+#include "ods2/volume.hpp"
 #include "output/records.hpp"
 
 std::FILE* output_stream = nullptr;
@@ -36,6 +37,38 @@ int refuse_binary()
     return 0;
 }
 
+// Whether the file open on fd is the device the volume is read from (the
+// same file, or a device node for the same device).
+bool is_the_volume(const struct stat& file)
+{
+    struct stat device {};
+    if (volume.fd < 0 || ::fstat(volume.fd, &device) != 0)
+        return false;
+    if (file.st_dev == device.st_dev && file.st_ino == device.st_ino)
+        return true;
+    const bool both_block = S_ISBLK(file.st_mode) && S_ISBLK(device.st_mode);
+    const bool both_char = S_ISCHR(file.st_mode) && S_ISCHR(device.st_mode);
+    return (both_block || both_char) && file.st_rdev == device.st_rdev;
+}
+
+// Opens the host file as fopen's "w" would, but empties it only after making
+// sure that it is not the volume being read; nullptr when it cannot be opened
+// or is the volume, which is then left as it was.
+std::FILE* open_host_file(const char* name)
+{
+    const int fd = ::open(name, O_WRONLY | O_CREAT, 0666);
+    if (fd < 0)
+        return nullptr;
+    struct stat st {};
+    std::FILE* f = nullptr;
+    if (::fstat(fd, &st) == 0 && !is_the_volume(st) &&
+        (!S_ISREG(st.st_mode) || ::ftruncate(fd, 0) == 0))
+        f = ::fdopen(fd, "w");
+    if (f == nullptr)
+        ::close(fd);
+    return f;
+}
+
 // Opens the host file with the caller's real ids as the effective ones, so an
 // installation with set-id bits creates or truncates only what the caller may.
 std::FILE* open_as_caller(const char* name)
@@ -48,7 +81,7 @@ std::FILE* open_as_caller(const char* name)
         return nullptr;
     std::FILE* f = nullptr;
     if (!switch_uid || ::seteuid(::getuid()) == 0)
-        f = std::fopen(name, "w");
+        f = open_host_file(name);
     // A failed restore leaves the process with the caller's ids: fewer
     // privileges, never more, so it is not an error here.
     [[maybe_unused]] const bool restored =
@@ -114,19 +147,54 @@ std::size_t fill_run_buffer(std::int64_t& vbn, std::int64_t last_vbn, map_cursor
     return held;
 }
 
+// A sound file maps no more blocks than its device holds; when the device
+// does not tell its size there is no such bound.
+std::int64_t device_bound()
+{
+    const std::uint64_t blocks = volume.device_blocks;
+    return blocks == 0 || blocks > static_cast<std::uint64_t>(INT64_MAX)
+               ? INT64_MAX
+               : static_cast<std::int64_t>(blocks);
+}
+
+// Whether the map names virtual block vbn, which the copy does not read.
+bool maps_block(std::int64_t vbn, map_cursor& cursor)
+{
+    block_run run;
+    return map_vblock(vbn, target_header, run, cursor);
+}
+
+// What a copy's reading ended with: a write error (0), the end of the file
+// or of its map (1), or the device's size while the map went on.
+constexpr int RUN_WRITE_FAILED = 0;
+constexpr int RUN_DONE = 1;
+constexpr int RUN_MAP_TOO_LARGE = 2;
+
 // Reads the file's blocks from VBN 1 through last_vbn, or until its map or a
 // read ends, handing each buffer of them to emit; stops when emit returns 0.
+// No more blocks are read than the device holds: a map that goes on past
+// them names blocks again.
 template <typename Emit> int for_each_run(std::int64_t last_vbn, Emit emit)
 {
+    const std::int64_t bound = std::min(last_vbn, device_bound());
     map_cursor cursor;
     bool ended = false;
-    for (std::int64_t vbn = 1; vbn <= last_vbn && !ended;) {
+    std::int64_t vbn = 1;
+    while (vbn <= bound && !ended) {
         const std::int64_t first = vbn;
-        const std::size_t held = fill_run_buffer(vbn, last_vbn, cursor, ended);
+        const std::size_t held = fill_run_buffer(vbn, bound, cursor, ended);
         if (held > 0 && !emit(first, held))
-            return 0;
+            return RUN_WRITE_FAILED;
     }
-    return 1;
+    return !ended && vbn <= last_vbn && maps_block(vbn, cursor) ? RUN_MAP_TOO_LARGE : RUN_DONE;
+}
+
+// Reports a map cut at the device's size, once everything before it is out.
+int copy_ended(int how)
+{
+    if (how == RUN_MAP_TOO_LARGE)
+        report("File map larger than the volume");
+    return how == RUN_WRITE_FAILED ? 0 : 1;
 }
 
 // Writes straight to the stream's descriptor, after anything the stream still
@@ -151,18 +219,18 @@ int write_out(const std::uint8_t* bytes, std::size_t n)
 // Every block the map delivers, whole, without regard to the end of file.
 int copy_blocks()
 {
-    return for_each_run(INT64_MAX, [](std::int64_t, std::size_t n) {
+    return copy_ended(for_each_run(INT64_MAX, [](std::int64_t, std::size_t n) {
         return write_out(run_buffer, n * BLOCK_SIZE);
-    });
+    }));
 }
 
 // Virtual blocks 1 to efblk, the last one up to ffbyte, unchanged.
 int copy_image()
 {
     const std::int64_t eof_vbn = efblk(target_header);
-    return for_each_run(eof_vbn, [eof_vbn](std::int64_t vbn, std::size_t n) {
+    return copy_ended(for_each_run(eof_vbn, [eof_vbn](std::int64_t vbn, std::size_t n) {
         return write_out(run_buffer, bytes_in_run(vbn, n, eof_vbn));
-    });
+    }));
 }
 
 // The same bytes as image mode, decoded from records into lines.
@@ -180,7 +248,9 @@ int copy_text()
         std::memmove(text_buffer, text_buffer + whole, held);
         return 1;
     });
-    return copied != 0 ? write_out(text_buffer, held) : 0;
+    if (copied == RUN_WRITE_FAILED || !write_out(text_buffer, held))
+        return 0;
+    return copy_ended(copied);
 }
 
 } // namespace

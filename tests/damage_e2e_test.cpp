@@ -131,12 +131,12 @@ TEST_F(damaged_volume, every_kind_of_damage_gives_its_own_messages)
          },
          BINARY,
          [](const std::string& out) {
-             // the walk ends after as many blocks as the device holds
+             // the walk ends where the map names its one block again
              std::size_t listed = 0;
              for (auto at = out.find("F.TXT;1\n"); at != std::string::npos;
                   at = out.find("F.TXT;1\n", at + 1))
                  ++listed;
-             EXPECT_EQ(listed, 32u);
+             EXPECT_EQ(listed, 1u);
          }},
         {"directory record past the block",
          [](base_volume& b) { b.v.image.set_u16(b.v.lbn_of_vbn(b.dir, 1), 0, 0xFFF0); }, BINARY,

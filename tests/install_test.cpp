@@ -225,8 +225,13 @@ TEST_F(installed_tree, lsods_lists_and_odscp_copies_through_the_namespace_recipe
         GTEST_SKIP() << "unshare -rm cannot make a user and mount namespace here";
     const fs::path image = scratch_ / "disk.img";
     write_small_volume(image);
-    const char* script = "mount -t tmpfs tmpfs /dev && ln -s \"$0\" /dev/vmsusers && "
-                         "\"$1\" users: && \"$2\" users:";
+    // the private /dev holds /dev/null, so that a 2>/dev/null inside discards
+    const char* script =
+        "d=$(mktemp -d) && mount -t tmpfs tmpfs \"$d\" && "
+        "for n in null tty; do [ -e /dev/$n ] || continue; "
+        "touch \"$d/$n\" && mount --bind /dev/$n \"$d/$n\" || exit; done && "
+        "mount --move \"$d\" /dev && rmdir \"$d\" && ln -s \"$0\" /dev/vmsusers && "
+        "\"$1\" users: && \"$2\" users: && \"$2\" nodev: 2>/dev/null && test -c /dev/null";
     const run_result r = run({"unshare", "-rm", "sh", "-c", script, image.string(),
                               installed("bin/lsods").string(), installed("bin/odscp").string()},
                              {}, scratch_.string());
@@ -241,6 +246,19 @@ TEST_F(installed_tree, lsods_page_renders_through_its_so_request)
         GTEST_SKIP() << "groff is not installed (Debian package groff-base)";
     const run_result r = run({"groff", "-man", "-ww", "-Tutf8", "-P-cbou", "man1/lsods.1"}, {},
                              installed("share/man").string());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_NE(r.out.find("lsods"), std::string::npos);
+    EXPECT_NE(r.out.find("DIAGNOSTICS"), std::string::npos);
+}
+
+TEST(manual_page, lsods_page_renders_from_the_source_tree)
+{
+    if (!have_program("groff"))
+        GTEST_SKIP() << "groff is not installed (Debian package groff-base)";
+    // as "man -l man/lsods.1" reads it, from the top of the tree
+    const run_result r =
+        run({"groff", "-man", "-ww", "-Tutf8", "-P-cbou", "man/lsods.1"}, {}, source_dir.string());
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
     EXPECT_NE(r.out.find("lsods"), std::string::npos);

@@ -210,10 +210,20 @@ void connect_stdio(const child_plan& plan)
         if (full < 0)
             fail(plan.report_fd, "open /dev/full");
         move_fd(full, 1, plan.report_fd);
+    } else if (plan.stdout_to_closed_pipe) {
+        int ends[2];
+        if (pipe(ends) != 0)
+            fail(plan.report_fd, "pipe");
+        close(ends[0]);
+        move_fd(ends[1], 1, plan.report_fd);
     } else {
         move_fd(plan.out_fd, 1, plan.report_fd);
     }
     move_fd(plan.err_fd, 2, plan.report_fd);
+    if (plan.close_stdout)
+        close(1);
+    if (plan.close_stderr)
+        close(2);
     if (close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) != 0)
         fail(plan.report_fd, "close_range");
 }

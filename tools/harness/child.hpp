@@ -25,6 +25,9 @@ struct child_plan {
     gid_t gid = 0;
     mode_t umask = 022;
     bool stdout_to_full = false;
+    bool stdout_to_closed_pipe = false;
+    bool close_stdout = false;
+    bool close_stderr = false;
     const char* binary = nullptr;
     char* const* argv = nullptr;
     char* const* envp = nullptr;

@@ -39,6 +39,9 @@ struct request {
     std::optional<identity> user{};     // real and effective ids to run as (groups dropped)
     bool make_images_readable = false;  // add read permission for all to each image file
     bool stdout_to_full = false;        // standard output is /dev/full instead of a pipe
+    bool stdout_to_closed_pipe = false; // standard output is a pipe whose reader has gone
+    bool close_stdout = false;          // start with descriptor 1 closed (out stays empty)
+    bool close_stderr = false;          // start with descriptor 2 closed (err stays empty)
     mode_t umask = 022;
     std::chrono::milliseconds time_limit{30000}; // then the process group is killed
     bool force_user_namespace = false;           // use the unprivileged set-up even when root

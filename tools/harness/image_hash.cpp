@@ -40,13 +40,14 @@ std::uint64_t zero_chunk_hash(std::size_t n)
     return n == CHUNK ? full : hash_bytes(zeros.data(), n);
 }
 
-// True when [off, off + len) holds no data extent, so it reads as zeros.
-bool is_hole(int fd, off_t off, std::size_t len)
+// The start of the first data extent at or after off; size when there is
+// none, off when the file system cannot tell.
+off_t next_data(int fd, off_t off, off_t size)
 {
     const off_t data = lseek(fd, off, SEEK_DATA);
     if (data < 0)
-        return errno == ENXIO;
-    return data >= off + static_cast<off_t>(len);
+        return errno == ENXIO ? size : off;
+    return data;
 }
 
 bool read_fully(int fd, unsigned char* buf, std::size_t len, off_t off)
@@ -65,10 +66,13 @@ std::uint64_t hash_file(int fd, off_t size)
 {
     std::vector<unsigned char> buf(CHUNK);
     std::uint64_t h = static_cast<std::uint64_t>(size);
+    off_t data = 0; // where the next data extent may start: one lookup spans a whole hole
     for (off_t off = 0; off < size; off += static_cast<off_t>(CHUNK)) {
         const auto len = static_cast<std::size_t>(std::min<off_t>(size - off, CHUNK));
+        if (data < off)
+            data = next_data(fd, off, size);
         std::uint64_t chunk;
-        if (is_hole(fd, off, len))
+        if (data >= off + static_cast<off_t>(len))
             chunk = zero_chunk_hash(len);
         else if (read_fully(fd, buf.data(), len, off))
             chunk = hash_bytes(buf.data(), len);
@@ -84,7 +88,8 @@ std::uint64_t hash_file(int fd, off_t size)
 image_state fingerprint(const std::string& path)
 {
     image_state s;
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // not blocking: an image may be a FIFO, which is not hashed
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     struct stat st {};
     if (fd < 0 || fstat(fd, &st) != 0) {
         s.exists = access(path.c_str(), F_OK) == 0;
