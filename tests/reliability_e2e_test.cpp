@@ -29,7 +29,7 @@ class reliability : public volume_e2e {};
 vb::volume_builder one_file(const std::string& data)
 {
     vb::volume_builder b;
-    const auto d = b.add_directory(vb::MFD_FILE, "D");
+    const auto d = b.add_directory(vb::MFD_FILE_NUMBER, "D");
     b.add_file(d, "F.DAT", {.data = bytes_of(data)});
     return b;
 }
@@ -77,7 +77,7 @@ TEST_F(reliability, the_volume_is_never_the_output_file)
     // [ARCHIVE]DISK.IMG, and COPY.IMG, a hard link to the image in the
     // working directory. Copying either would empty the volume being read.
     vb::volume_builder b;
-    const auto archive = b.add_directory(vb::MFD_FILE, "ARCHIVE");
+    const auto archive = b.add_directory(vb::MFD_FILE_NUMBER, "ARCHIVE");
     b.add_file(archive, "DISK.IMG", {.data = bytes_of(patterned(3 * 512))});
     b.add_file(archive, "COPY.IMG", {.data = bytes_of(patterned(3 * 512))});
     const auto v = b.build();
@@ -107,7 +107,7 @@ TEST_F(reliability, a_map_cut_at_the_extension_header_limit_says_so)
     // one block per header: the primary header and 1100 extension headers
     const std::string data = patterned(1101 * 512);
     vb::volume_builder b({.header_slots = 1200});
-    const auto d = b.add_directory(vb::MFD_FILE, "D");
+    const auto d = b.add_directory(vb::MFD_FILE_NUMBER, "D");
     const auto f = b.add_file(
         d, "LONG.DAT",
         {.data = bytes_of(data),
@@ -127,7 +127,7 @@ TEST_F(reliability, a_copy_ends_after_as_many_blocks_as_the_device_holds)
     // than 1000 blocks
     constexpr std::uint32_t RUN = 999;
     vb::volume_builder b;
-    const auto d = b.add_directory(vb::MFD_FILE, "D");
+    const auto d = b.add_directory(vb::MFD_FILE_NUMBER, "D");
     const vb::pointer again = vb::run(RUN, 1);
     b.add_file(
         d, "HUGE.DAT",
@@ -249,7 +249,7 @@ TEST_F(reliability, a_set_id_install_writes_with_the_callers_ids)
     // The host file is a FIFO, so that the writer can be seen while it writes.
     const std::string data = patterned(1024 * 1024);
     vb::volume_builder b;
-    const auto d = b.add_directory(vb::MFD_FILE, "D");
+    const auto d = b.add_directory(vb::MFD_FILE_NUMBER, "D");
     b.add_file(d, "BIG.DAT", {.data = bytes_of(data)});
     const std::string disk = image(b.build());
     ASSERT_EQ(::chmod(disk.c_str(), 0600), 0);
@@ -301,25 +301,25 @@ TEST_F(reliability, a_directory_walk_ends_where_its_map_names_a_block_again)
     // whole device; bounded by the blocks the map names, counted once, it ends
     // at the second pointer.
     vb::volume_builder b({.device_blocks = std::uint64_t{1} << 32});
-    const auto d = b.add_directory(vb::MFD_FILE, "D");
+    const auto d = b.add_directory(vb::MFD_FILE_NUMBER, "D");
     b.add_file(d, "F.DAT", {.data = bytes_of("data")});
     vb::built_volume v = b.build();
     const auto listed = run(v, {"-l", "[000000]"});
     ASSERT_EQ(listed.err, "");
-    const auto mfd_lbn = static_cast<std::uint32_t>(v.lbn_of_vbn(vb::MFD_FILE, 1));
-    const std::size_t map = std::size_t{v.header(vb::MFD_FILE)[vb::FH_MPOFFSET]} * 2;
+    const auto mfd_lbn = static_cast<std::uint32_t>(v.lbn_of_vbn(vb::MFD_FILE_NUMBER, 1));
+    const std::size_t map = std::size_t{v.header(vb::MFD_FILE_NUMBER)[vb::FH_MAP_OFFSET]} * 2;
     auto put_pointer = [&](std::size_t i, std::uint32_t count) {
         const std::uint32_t c = count - 1;
-        v.set_header_u16(vb::MFD_FILE, map + 8 * i, static_cast<std::uint16_t>(0xC000 | c >> 16));
-        v.set_header_u16(vb::MFD_FILE, map + 8 * i + 2, static_cast<std::uint16_t>(c));
-        v.set_header_u16(vb::MFD_FILE, map + 8 * i + 4, static_cast<std::uint16_t>(mfd_lbn));
-        v.set_header_u16(vb::MFD_FILE, map + 8 * i + 6, static_cast<std::uint16_t>(mfd_lbn >> 16));
+        v.set_header_u16(vb::MFD_FILE_NUMBER, map + 8 * i, static_cast<std::uint16_t>(0xC000 | c >> 16));
+        v.set_header_u16(vb::MFD_FILE_NUMBER, map + 8 * i + 2, static_cast<std::uint16_t>(c));
+        v.set_header_u16(vb::MFD_FILE_NUMBER, map + 8 * i + 4, static_cast<std::uint16_t>(mfd_lbn));
+        v.set_header_u16(vb::MFD_FILE_NUMBER, map + 8 * i + 6, static_cast<std::uint16_t>(mfd_lbn >> 16));
     };
     put_pointer(0, 1);
     for (std::size_t i = 1; i <= 4; ++i)
         put_pointer(i, std::uint32_t{1} << 30);
-    v.set_header_u8(vb::MFD_FILE, vb::FH_MAP_INUSE, 5 * 4);
-    v.set_header_efblk(vb::MFD_FILE, 0xFFFFFFFF);
+    v.set_header_u8(vb::MFD_FILE_NUMBER, vb::FH_MAP_IN_USE, 5 * 4);
+    v.set_header_efblk(vb::MFD_FILE_NUMBER, 0xFFFFFFFF);
     const auto r = run(v, {"-l", "[000000]", "-c", "[000000]none.dat", "-si", "[d]f.dat"});
     EXPECT_EQ(r.out, listed.out + "data");
     EXPECT_EQ(r.err, "[000000]none.dat -- File does not exist\n");
