@@ -417,6 +417,15 @@ void end_last_line(record_converter& c)
 
 } // namespace
 
+bool converts_to_text(const file_attributes& a)
+{
+    if (a.organization != 0)
+        return false;
+    record_converter c;
+    start_conversion(c, a, CONVERT_AUTO);
+    return c.kind != KIND_BYTES || a.record_format == RECFMT_STREAM_LF;
+}
+
 void start_conversion(record_converter& c, const file_attributes& a, std::int32_t mode)
 {
     c = record_converter{};

@@ -72,6 +72,10 @@ struct record_converter {
     bool produced = false;           // anything has been written or is owed
 };
 
+// Whether CONVERT_AUTO gives the file as text (records become lines; a stream
+// format's lines end in LF) rather than its bytes as they are.
+[[nodiscard]] bool converts_to_text(const file_attributes& a);
+
 // Starts a conversion of a file with these attributes.
 void start_conversion(record_converter& c, const file_attributes& a, std::int32_t mode);
 
