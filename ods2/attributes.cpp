@@ -217,6 +217,13 @@ void format_record_format(const file_attributes& a, char (&out)[RECORD_FORMAT_TE
         std::snprintf(number, sizeof number, " 0x%02X", static_cast<unsigned>(rest));
         append(out, sizeof out, n, number);
     }
+    static const char* const organizations[] = {"", " REL", " IDX", " HSH"};
+    if (a.organization != 0 && a.organization < 4) {
+        append(out, sizeof out, n, organizations[a.organization]);
+    } else if (a.organization != 0) {
+        std::snprintf(number, sizeof number, " ORG %u", static_cast<unsigned>(a.organization));
+        append(out, sizeof out, n, number);
+    }
 }
 
 void format_time(const vms_time& t, char (&out)[TIME_TEXT])
