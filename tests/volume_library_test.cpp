@@ -236,18 +236,14 @@ TEST_F(volume_library, open_by_path_and_diagnosis_name_what_is_wrong)
         const char* what;
         std::string path;
         std::string diagnosis; // empty: sound
-        int mounts;            // -1: not tried (it would wait for a writer)
-        std::string mount_message = {};
+        int mounts;            // -1: not tried (an open without O_NONBLOCK would wait)
     };
     const std::vector<row> rows = {
         {"a sound volume", write(sound), "", 1},
-        {"a directory", dir(), "Is a directory, not a volume", 0,
-         std::string("t -- Read error\nt -- Can't read homeblock on ") + dir() + "\n"},
-        {"a FIFO", fifo, "Not a regular file or block device", -1},
-        {"no such file", path("missing"), "Can't open: No such file or directory", 0,
-         "t -- Can't open " + path("missing") + "\n"},
-        {"an empty file", empty, "Too short for a home block: 0 bytes", 0,
-         "t -- Read error\nt -- Can't read homeblock on " + empty + "\n"},
+        {"a directory", dir(), "Is a directory, not a volume", 0},
+        {"a FIFO", fifo, "Not a regular file or device", -1},
+        {"no such file", path("missing"), "Can't open: No such file or directory", 0},
+        {"an empty file", empty, "Too short for a home block: 0 bytes", 0},
         {"no identification", write(with_home(496, 0x4141), "id.img"),
          "Not an ODS-2 volume: the home block lacks \"DECFILE11B\"", 1},
         {"ODS-5", write(with_home(12, 0x0501), "ods5.img"), "ODS-5 volume: not supported yet", 1},
@@ -258,7 +254,7 @@ TEST_F(volume_library, open_by_path_and_diagnosis_name_what_is_wrong)
          "Device too small: " + std::to_string(short_device.image.device_blocks()) +
              " blocks, but the index file needs block " +
              std::to_string(short_device.header_lbn(vb::MFD_FILE)),
-         0, "t -- Read error\nt -- Can't read mfd header on " + path("short.img") + "\n"},
+         0},
     };
     for (const row& r : rows) {
         SCOPED_TRACE(r.what);
@@ -269,7 +265,12 @@ TEST_F(volume_library, open_by_path_and_diagnosis_name_what_is_wrong)
             continue;
         std::string err;
         EXPECT_EQ(mount(r.path, err), r.mounts);
-        EXPECT_EQ(err, r.mount_message);
+        // the mount's own messages (odscp's) name the path when it fails
+        if (r.mounts == 1) {
+            EXPECT_EQ(err, "");
+        } else {
+            EXPECT_NE(err.find(r.path + "\n"), std::string::npos) << err;
+        }
         EXPECT_EQ(volume.fd >= 0, r.mounts == 1);
     }
     char tiny[8];
