@@ -70,7 +70,7 @@ int finish_job(export_job& job)
 
 // Reads blocks from vbn into buffer, at most max; 0 at the map's end or a
 // read error, which read_vblocks has reported: reported tells them apart.
-std::size_t read_run(export_job& job, std::int64_t vbn, std::size_t max, std::uint8_t* buffer,
+std::size_t read_run(const export_job& job, std::int64_t vbn, std::size_t max, std::uint8_t* buffer,
                      map_cursor& cursor, bool& reported)
 {
     const std::uint64_t reports_before = report_count;
