@@ -46,20 +46,21 @@ struct file_attributes {
     file_id back_link; // the directory that holds the file
     std::uint8_t record_format = RECFMT_UNDEFINED;
     std::uint8_t record_attributes = 0;
+    std::uint8_t organization = 0; // bits 7-4 of the record type byte: 0 sequential
     std::uint16_t record_size = 0;
-    std::uint8_t vfc_size = 0;          // VFC fixed header bytes (0 stands for 2)
-    std::uint32_t highest_block = 0;    // blocks allocated, as the header records
-    std::uint32_t eof_block = 0;        // end-of-file block
-    std::uint16_t first_free_byte = 0;  // bytes used in the end-of-file block
-    std::uint64_t size_bytes = 0;       // bytes to the end of file
-    std::uint32_t blocks_used = 0;      // blocks up to the end of file
+    std::uint8_t vfc_size = 0;         // VFC fixed header bytes (0 stands for 2)
+    std::uint32_t highest_block = 0;   // blocks allocated, as the header records
+    std::uint32_t eof_block = 0;       // end-of-file block
+    std::uint16_t first_free_byte = 0; // bytes used in the end-of-file block
+    std::uint64_t size_bytes = 0;      // bytes to the end of file
+    std::uint32_t blocks_used = 0;     // blocks up to the end of file
     std::uint32_t file_characteristics = 0;
     bool directory = false; // the header marks the file a directory
     uic owner;
     std::uint16_t protection = 0; // system, owner, group, world nibbles; a set bit denies
     // The identification area: known is false when it lies outside the header.
     bool ident_known = false;
-    char name[MAX_IDENT_NAME + 1] = {}; // as stored, trailing blanks removed
+    char name[MAX_IDENT_NAME + 1] = {}; // as stored, trailing blanks and NULs removed
     std::size_t name_length = 0;
     std::uint16_t revision_count = 0;
     vms_time created;
@@ -79,7 +80,8 @@ void format_protection(std::uint16_t protection, char (&out)[PROTECTION_TEXT]);
 // "[1,4]": group and member in octal, as VMS shows them.
 inline constexpr std::size_t UIC_TEXT = 16;
 void format_uic(uic owner, char (&out)[UIC_TEXT]);
-// "VAR CR", "FIX 512", "STMLF", "VFC 2 PRN", "UDF", "VAR FTN NOSPAN"...
+// "VAR CR", "FIX 512", "STMLF", "VFC 2 PRN", "UDF", "VAR FTN NOSPAN"...; a
+// file that is not sequential adds its organization ("VAR CR IDX").
 inline constexpr std::size_t RECORD_FORMAT_TEXT = 40;
 void format_record_format(const file_attributes& a, char (&out)[RECORD_FORMAT_TEXT]);
 // "2026-12-10T11:51:00Z" (with ".25" when a fraction of a second), or "unknown".
