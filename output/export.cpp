@@ -94,12 +94,19 @@ int export_blocks(export_job& job)
     }
 }
 
-// VBN 1 to the end-of-file block, the last up to its first free byte.
+// VBN 1 to the end-of-file block, the last up to its first free byte. When
+// that byte is 0 the end-of-file block holds nothing of the file (a file of
+// exactly N blocks has efblk N + 1), so it is not read: it need not exist.
 int export_to_end_of_file(export_job& job, const file_attributes& a)
 {
     std::uint8_t buffer[EXPORT_RUN_BLOCKS * BLOCK_SIZE];
     map_cursor cursor;
-    const std::int64_t eof_vbn = a.eof_block;
+    std::int64_t eof_vbn = a.eof_block;
+    std::size_t last_bytes = std::min<std::size_t>(a.first_free_byte, BLOCK_SIZE);
+    if (last_bytes == 0 && eof_vbn > 0) {
+        --eof_vbn;
+        last_bytes = BLOCK_SIZE;
+    }
     for (std::int64_t vbn = 1; vbn <= eof_vbn;) {
         const auto left = static_cast<std::uint64_t>(eof_vbn - vbn) + 1;
         const auto max = static_cast<std::size_t>(std::min<std::uint64_t>(left, EXPORT_RUN_BLOCKS));
@@ -115,7 +122,7 @@ int export_to_end_of_file(export_job& job, const file_attributes& a)
         const std::int64_t last = vbn + static_cast<std::int64_t>(n) - 1;
         std::size_t bytes = n * BLOCK_SIZE;
         if (last == eof_vbn)
-            bytes = (n - 1) * BLOCK_SIZE + std::min<std::size_t>(a.first_free_byte, BLOCK_SIZE);
+            bytes = (n - 1) * BLOCK_SIZE + last_bytes;
         if (!convert_piece(job, buffer, bytes))
             return 0;
         vbn = last + 1;
