@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "diag/report.hpp"
+
 filespec_record filespec;
 
 namespace {

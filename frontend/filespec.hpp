@@ -2,8 +2,9 @@
 // key with which a directory is searched.
 #pragma once
 
-#include "frontend/cli.hpp"
+#include "frontend/options.hpp"
 
+#include <cstddef>
 #include <cstdint>
 
 // Presence bits of filespec.flags, set as the items are found.

@@ -7,7 +7,6 @@
 #include <cstring>
 
 #include "ods2/volume.hpp"
-#include "ods2/walk.hpp"
 
 dir_scan_state dir_scan;
 
@@ -199,11 +198,11 @@ bool next_dir_entry(dir_scan_state& scan, const file_header& dir, dir_entry_curs
     return true;
 }
 
-void list_directory()
+void list_directory(const file_header& dir)
 {
     dir_entry_cursor at;
     dir_entry e;
-    while (next_dir_entry(dir_scan, current_dir, at, e)) {
+    while (next_dir_entry(dir_scan, dir, at, e)) {
         std::fwrite(e.name, 1, e.name_length, stdout);
         std::printf(";%u\n", static_cast<unsigned>(e.version));
     }

@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include "diag/report.hpp"
-#include "ods2/walk.hpp"
 
 volume_record volume;
 
@@ -90,7 +89,6 @@ int open_volume(const char* name)
         report("Device name too long (%s)", name);
         return 0;
     }
-    forget_current_directory();
     build_device_path(name);
     return mount_device();
 }
@@ -101,7 +99,6 @@ int open_volume_path(const char* path)
         report(PATH_TOO_LONG, path);
         return 0;
     }
-    forget_current_directory();
     std::snprintf(volume.path, sizeof volume.path, "%s", path);
     return mount_device();
 }

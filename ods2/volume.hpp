@@ -40,7 +40,9 @@ extern volume_record volume;
 
 // Maps name to /dev/vms..., opens it read-only and reads the three blocks every
 // later step starts from. 1, or 0 after reporting; on 0 no volume is mounted,
-// except when the name was too long, which changes nothing.
+// except when the name was too long, which changes nothing. Whatever the caller
+// holds from the volume mounted before (odscp: its current directory) it
+// forgets itself.
 int open_volume(const char* name);
 
 // Opens the host path (an image file or a device) read-only and mounts it as

@@ -5,8 +5,9 @@
 #include <cstring>
 #include <unistd.h>
 
-#include "frontend/cli.hpp"
+#include "diag/report.hpp"
 #include "frontend/filespec.hpp"
+#include "frontend/options.hpp"
 #include "ods2/directory.hpp"
 #include "ods2/volume.hpp"
 

@@ -23,7 +23,7 @@ int walk_directory();
 // Makes the MFD the current directory, as for [000000]. 1, or 0 after reporting.
 int enter_master_directory();
 
-// Forgets the current directory; done whenever another volume is mounted.
+// Forgets the current directory; done whenever another volume is to be mounted.
 void forget_current_directory();
 
 // Reads the header of file number n into slot: 1 read and readable, 0 not

@@ -10,8 +10,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "frontend/cli.hpp"
+#include "diag/report.hpp"
 #include "frontend/filespec.hpp"
+#include "frontend/options.hpp"
 #include "frontend/resolve.hpp"
 #include "ods2/file_header.hpp"
 #include "output/records.hpp"

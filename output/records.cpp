@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "frontend/cli.hpp"
+#include "frontend/options.hpp"
 #include "output/copy.hpp"
 
 record_decoder_state record_decoder;
