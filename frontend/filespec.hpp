@@ -39,7 +39,8 @@ struct lookup_key {
 };
 
 // Splits filespec.buffer into its items; 1, or 0 after reporting.
-int parse_filespec();
+[[nodiscard]] int parse_filespec();
 
 // Builds the key from name, type and version texts; 1, or 0 after reporting.
-int make_key(const char* name, const char* type, const char* version, lookup_key& key);
+[[nodiscard]] int make_key(const char* name, const char* type, const char* version,
+                           lookup_key& key);

@@ -18,7 +18,7 @@ namespace {
 
 // Mounting another volume forgets the current directory, which belongs to the
 // volume mounted before; a name too long for a device changes nothing.
-int mount_volume(const char* name)
+[[nodiscard]] int mount_volume(const char* name)
 {
     if (std::strlen(name) <= MAX_DEVICE_NAME)
         forget_current_directory();
@@ -27,7 +27,7 @@ int mount_volume(const char* name)
 
 // A named device is mounted now; the default device only for the first
 // file specification of the run. Otherwise the volume mounted last stays in use.
-int mount_named_volume()
+[[nodiscard]] int mount_named_volume()
 {
     if (filespec.flags & FS_DEVICE)
         return mount_volume(filespec.device);
@@ -38,7 +38,7 @@ int mount_named_volume()
 
 // A named directory is walked from the MFD; a device named without one makes
 // the MFD current. A file specification naming neither keeps the current directory.
-int enter_named_directory()
+[[nodiscard]] int enter_named_directory()
 {
     if (filespec.flags & FS_DIRECTORY)
         return walk_directory();
@@ -47,7 +47,7 @@ int enter_named_directory()
     return 1;
 }
 
-int check_listing()
+[[nodiscard]] int check_listing()
 {
     if (filespec.flags & (FS_NAME | FS_TYPE | FS_VERSION)) {
         report("Invalid directory specification");
@@ -56,7 +56,7 @@ int check_listing()
     return 1;
 }
 
-int find_target_file()
+[[nodiscard]] int find_target_file()
 {
     if (!(filespec.flags & FS_NAME)) {
         report("Filename missing");

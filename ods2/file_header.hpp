@@ -21,7 +21,7 @@ constexpr int MAX_EXTENSION_HEADERS = 1024;
 
 // Reads the header of file_number through the index file's map. 1 when read;
 // 0 when the index file has no such block or the read failed (reported).
-int read_file_header(std::uint32_t file_number, file_header& into);
+[[nodiscard]] int read_file_header(std::uint32_t file_number, file_header& into);
 
 [[nodiscard]] std::uint8_t map_offset(const file_header& h);
 [[nodiscard]] std::uint32_t efblk(const file_header& h);
@@ -67,11 +67,12 @@ struct map_cursor {
 // block (a failed read of an extension header has been reported). The cursor
 // starts where an earlier call for the same header left it, when vbn lies there
 // or later.
-bool map_vblock(std::int64_t vbn, const file_header& header, block_run& run, map_cursor& cursor);
+[[nodiscard]] bool map_vblock(std::int64_t vbn, const file_header& header, block_run& run,
+                              map_cursor& cursor);
 
 // Reads virtual block vbn (the first is 1) of the file into buffer. 1 when read;
 // 0 when the file has no such block (no message) or the read failed (reported).
-int read_vblock(std::int64_t vbn, block& buffer, const file_header& header);
+[[nodiscard]] int read_vblock(std::int64_t vbn, block& buffer, const file_header& header);
 
 // Reads virtual blocks from vbn on, as many as one retrieval pointer maps
 // consecutively and at most max_blocks, into buffer with one system call.
