@@ -76,6 +76,11 @@ TEST_F(resolution, state_carries_from_one_argument_to_the_next)
          {"-si", "[mail]notes.txt", "DKA0:", "notes.txt"},
          "v4",
          lines({"DKA0: -- Filename missing", "notes.txt -- File does not exist"})},
+        {"a failed directory after a device leaves none current",
+         {"-si", "[mail]notes.txt", "DKA0:[nosuch]x.y", "notes.txt"},
+         "v4",
+         lines({"DKA0:[nosuch]x.y -- Directory [NOSUCH] does not exist",
+                "notes.txt -- No directory specified"})},
         {"list mode refuses a file name, but the walk stays",
          {"-l", "[mail]", "[other]notes.txt", ""},
          lines({"GROUP.TXT;1", "LOCKED.TXT;1", "NOTES.TXT;4", "NOTES.TXT;2", "OTHER.TXT;1",
@@ -211,9 +216,8 @@ TEST_F(resolution, a_set_user_id_install_creates_files_as_the_caller)
     }
     ASSERT_EQ(::chown(setuid_copy.c_str(), 0, 0), 0);
     ASSERT_EQ(::chmod(setuid_copy.c_str(), 04755), 0);
-    harness::request req{.binary = setuid_copy,
-                         .user = harness::identity{1000, 1000},
-                         .make_images_readable = true};
+    harness::request req{
+        .binary = setuid_copy, .user = harness::identity{1000, 1000}, .make_images_readable = true};
     SKIP_UNLESS_HARNESS_CAN_RUN(req);
     const auto r = run(mailbox(), {"-i", "[mail]other.txt"}, req);
     EXPECT_EQ(r.err, "");
