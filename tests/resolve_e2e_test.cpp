@@ -216,8 +216,9 @@ TEST_F(resolution, a_set_user_id_install_creates_files_as_the_caller)
     }
     ASSERT_EQ(::chown(setuid_copy.c_str(), 0, 0), 0);
     ASSERT_EQ(::chmod(setuid_copy.c_str(), 04755), 0);
-    harness::request req{
-        .binary = setuid_copy, .user = harness::identity{1000, 1000}, .make_images_readable = true};
+    harness::request req{.binary = setuid_copy,
+                         .user = harness::identity{1000, 1000},
+                         .make_images_readable = true};
     SKIP_UNLESS_HARNESS_CAN_RUN(req);
     const auto r = run(mailbox(), {"-i", "[mail]other.txt"}, req);
     EXPECT_EQ(r.err, "");
