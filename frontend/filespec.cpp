@@ -7,9 +7,7 @@
 
 filespec_record filespec;
 
-namespace {
-
-[[nodiscard]] bool is_word_char(char c)
+bool is_name_char(char c)
 {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '$' ||
            c == '-' || c == '_';
@@ -19,6 +17,8 @@ char to_upper(char c)
 {
     return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
 }
+
+namespace {
 
 void report_bad_syntax()
 {
@@ -96,7 +96,7 @@ int parse_filespec()
         if (*p == '\0')
             return 1;
         char* word = p;
-        while (is_word_char(*p))
+        while (is_name_char(*p))
             ++p;
         const char terminator = *p;
         if (terminator == ':') {

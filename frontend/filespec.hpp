@@ -38,6 +38,13 @@ struct lookup_key {
     std::uint16_t version = 0;
 };
 
+// The characters of a name, type, version, device or directory component:
+// letters of either case, digits, "$", "-" and "_".
+[[nodiscard]] bool is_name_char(char c);
+
+// c with a-z made A-Z; anything else as it is.
+[[nodiscard]] char to_upper(char c);
+
 // Splits filespec.buffer into its items; 1, or 0 after reporting.
 [[nodiscard]] int parse_filespec();
 

@@ -16,19 +16,13 @@ bool dir_resolved = false;
 
 namespace {
 
-[[nodiscard]] bool is_component_char(char c)
-{
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '$' ||
-           c == '-' || c == '_';
-}
-
 // The length of the component at text, or 0 when it holds a character that no
 // component may hold or is empty or too long.
 [[nodiscard]] std::size_t component_length(const char* text)
 {
     std::size_t n = 0;
     for (; text[n] != '\0' && text[n] != '.'; ++n) {
-        if (!is_component_char(text[n]))
+        if (!is_name_char(text[n]))
             return 0;
     }
     return n <= DIR_COMPONENT_MAX ? n : 0;
