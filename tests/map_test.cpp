@@ -94,7 +94,7 @@ TEST(file_header_fields, efblk_is_stored_high_word_first)
 
 TEST_F(read_vblock_test, walks_pointers_in_order)
 {
-    for (std::uint64_t lbn : {200, 201, 202, 203, 70000, 70009, 100, 101, 102})
+    for (std::uint64_t lbn : {199, 200, 201, 202, 203, 70000, 70009, 100, 101, 102})
         stamp(lbn);
     // format 1: 4 blocks at 200; format 2: 10 blocks at 70000
     const file_header two = header_with_map({0x4003, 200, 0x8009, 0x1170, 0x0001});
@@ -135,6 +135,17 @@ TEST_F(read_vblock_test, reports_bad_blocks_and_reads_past_the_device)
               std::make_pair(std::uint64_t{0}, std::string("arg -- Read error\n")));
 }
 
+TEST_F(read_vblock_test, an_lbn_whose_byte_offset_does_not_fit_is_a_read_error)
+{
+    stamp(1);
+    // 2^55 + 1 blocks: the byte offset, taken modulo 2^64, would be block 1's
+    block b{};
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(read_lblock((std::uint64_t{1} << 55) + 1, b));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "arg -- Read error\n");
+    EXPECT_EQ(stamp_of(b), 0u);
+}
+
 TEST_F(read_vblock_test, never_reads_a_map_outside_the_header)
 {
     stamp(300);
@@ -147,6 +158,8 @@ TEST_F(read_vblock_test, never_reads_a_map_outside_the_header)
         {"pointer past byte 511", header_with_map({0x8000, 300, 0}, 254)},
         // map_offset 255 puts the map at byte 510; only its first word is inside
         {"map area past byte 511", header_with_map({0x4000, 300}, 255)},
+        // a whole pointer ends at byte 511; the words in use go on past it
+        {"map words in use past byte 511", header_with_map({0x0000, 0x0000, 0x4000, 300}, 254)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

@@ -4,6 +4,7 @@
 
 #include <fstream>
 
+#include "ods2/layout.hpp"
 #include "tests/volume_e2e_support.hpp"
 
 namespace {
@@ -176,6 +177,21 @@ TEST_F(resolution, protection_as_another_user)
         EXPECT_EQ(r.out, c.out);
         EXPECT_EQ(r.err, c.err);
     }
+}
+
+TEST_F(resolution, a_device_named_alone_needs_read_access_to_its_mfd)
+{
+    vb::built_volume v = mailbox();
+    // the MFD's protection, patched through the system's own offsets
+    v.set_header_u16(MFD_FILE_NUMBER, FH_PROTECTION, PROT_WORLD_NOREAD | PROT_GROUP_NOREAD);
+    harness::request req{.binary = ODSCP_BINARY,
+                         .user = harness::identity{1000, 11},
+                         .make_images_readable = true};
+    SKIP_UNLESS_HARNESS_CAN_RUN(req);
+    // the device stays mounted: a path below the MFD is walked from it
+    const auto r = run(v, {"-l", "DKA0:", "[other]"}, req);
+    EXPECT_EQ(r.out, "X.TXT;1\n");
+    EXPECT_EQ(r.err, "DKA0: -- No access privilege for directory [000000]\n");
 }
 
 TEST_F(resolution, output_file_must_be_writable_by_the_caller)
