@@ -12,11 +12,11 @@ DESTDIR    ?=
 all: build
 
 build:
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS)
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DODSCP_WERROR=ON $(CMAKE_ARGS)
 	cmake --build $(BUILD) -j $(JOBS)
 
 asan:
-	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DODSCP_SANITIZE=ON $(CMAKE_ARGS)
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DODSCP_SANITIZE=ON -DODSCP_WERROR=ON $(CMAKE_ARGS)
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 
 test-plain: build
@@ -77,7 +77,7 @@ FUZZ_SECONDS ?= 60
 
 fuzz:
 	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DODSCP_FUZZ=ON -DODSCP_TESTS=OFF $(CMAKE_ARGS)
+	  -DODSCP_FUZZ=ON -DODSCP_TESTS=OFF -DODSCP_WERROR=ON $(CMAKE_ARGS)
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
 	tests/fuzz/run.sh seeds $(FUZZ_BUILD)
 

@@ -9,6 +9,7 @@
 #include "frontend/filespec.hpp"
 #include "frontend/resolve.hpp"
 #include "ods2/directory.hpp"
+#include "ods2/walk.hpp"
 #include "output/copy.hpp"
 
 run_options options;
@@ -80,7 +81,7 @@ void flush_stdout(bool report_failure)
 void list_current_directory()
 {
     if (resolve_filespec()) {
-        list_directory();
+        list_directory(current_dir);
         flush_stdout(true);
     }
 }

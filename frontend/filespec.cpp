@@ -3,11 +3,11 @@
 
 #include <cstring>
 
+#include "diag/report.hpp"
+
 filespec_record filespec;
 
-namespace {
-
-bool is_word_char(char c)
+bool is_name_char(char c)
 {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '$' ||
            c == '-' || c == '_';
@@ -18,22 +18,33 @@ char to_upper(char c)
     return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
-int syntax_error()
+namespace {
+
+void report_bad_syntax()
 {
     report("Bad filename syntax");
+}
+
+[[nodiscard]] int syntax_error()
+{
+    report_bad_syntax();
     return 0;
 }
 
 // "[" where an item begins: the directory runs to "]" and is upper-cased in place.
 // Returns the character after the "]", or nullptr after reporting.
-char* parse_directory(char* p)
+[[nodiscard]] char* parse_directory(char* p)
 {
-    if (filespec.flags & (FS_DIRECTORY | FS_NAME | FS_TYPE | FS_VERSION))
-        return syntax_error(), nullptr;
+    if (filespec.flags & (FS_DIRECTORY | FS_NAME | FS_TYPE | FS_VERSION)) {
+        report_bad_syntax();
+        return nullptr;
+    }
     char* text = ++p;
     for (; *p != ']'; ++p) {
-        if (*p == '\0')
-            return syntax_error(), nullptr;
+        if (*p == '\0') {
+            report_bad_syntax();
+            return nullptr;
+        }
         *p = to_upper(*p);
     }
     *p = '\0';
@@ -44,7 +55,7 @@ char* parse_directory(char* p)
 
 // A word ended by "." ";" or NUL fills the first of name, type and version
 // still absent. ";" right after a name also stands for an empty type.
-int take_word(const char* word, char terminator)
+[[nodiscard]] int take_word(const char* word, char terminator)
 {
     if (!(filespec.flags & FS_NAME)) {
         if (*word == '\0') {
@@ -85,7 +96,7 @@ int parse_filespec()
         if (*p == '\0')
             return 1;
         char* word = p;
-        while (is_word_char(*p))
+        while (is_name_char(*p))
             ++p;
         const char terminator = *p;
         if (terminator == ':') {

@@ -2,8 +2,9 @@
 // key with which a directory is searched.
 #pragma once
 
-#include "frontend/cli.hpp"
+#include "frontend/options.hpp"
 
+#include <cstddef>
 #include <cstdint>
 
 // Presence bits of filespec.flags, set as the items are found.
@@ -37,8 +38,16 @@ struct lookup_key {
     std::uint16_t version = 0;
 };
 
+// The characters of a name, type, version, device or directory component:
+// letters of either case, digits, "$", "-" and "_".
+[[nodiscard]] bool is_name_char(char c);
+
+// c with a-z made A-Z; anything else as it is.
+[[nodiscard]] char to_upper(char c);
+
 // Splits filespec.buffer into its items; 1, or 0 after reporting.
-int parse_filespec();
+[[nodiscard]] int parse_filespec();
 
 // Builds the key from name, type and version texts; 1, or 0 after reporting.
-int make_key(const char* name, const char* type, const char* version, lookup_key& key);
+[[nodiscard]] int make_key(const char* name, const char* type, const char* version,
+                           lookup_key& key);

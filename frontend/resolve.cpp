@@ -2,8 +2,11 @@
 // current directory, both carried over from earlier file specifications.
 #include "frontend/resolve.hpp"
 
-#include "frontend/cli.hpp"
+#include <cstring>
+
+#include "diag/report.hpp"
 #include "frontend/filespec.hpp"
+#include "frontend/options.hpp"
 #include "ods2/directory.hpp"
 #include "ods2/volume.hpp"
 #include "ods2/walk.hpp"
@@ -13,20 +16,29 @@ file_header target_header;
 
 namespace {
 
+// Mounting another volume forgets the current directory, which belongs to the
+// volume mounted before; a name too long for a device changes nothing.
+[[nodiscard]] int mount_volume(const char* name)
+{
+    if (std::strlen(name) <= MAX_DEVICE_NAME)
+        forget_current_directory();
+    return open_volume(name);
+}
+
 // A named device is mounted now; the default device only for the first
 // file specification of the run. Otherwise the volume mounted last stays in use.
-int mount_named_volume()
+[[nodiscard]] int mount_named_volume()
 {
     if (filespec.flags & FS_DEVICE)
-        return open_volume(filespec.device);
+        return mount_volume(filespec.device);
     if (filespec_count == 1)
-        return open_volume(DEFAULT_DEVICE);
+        return mount_volume(DEFAULT_DEVICE);
     return 1;
 }
 
 // A named directory is walked from the MFD; a device named without one makes
 // the MFD current. A file specification naming neither keeps the current directory.
-int enter_named_directory()
+[[nodiscard]] int enter_named_directory()
 {
     if (filespec.flags & FS_DIRECTORY)
         return walk_directory();
@@ -35,7 +47,7 @@ int enter_named_directory()
     return 1;
 }
 
-int check_listing()
+[[nodiscard]] int check_listing()
 {
     if (filespec.flags & (FS_NAME | FS_TYPE | FS_VERSION)) {
         report("Invalid directory specification");
@@ -44,7 +56,7 @@ int check_listing()
     return 1;
 }
 
-int find_target_file()
+[[nodiscard]] int find_target_file()
 {
     if (!(filespec.flags & FS_NAME)) {
         report("Filename missing");

@@ -17,4 +17,4 @@ extern file_header target_header;
 
 // 1 when the file specification may be listed (list mode) or copied (copy mode,
 // target_header filled); 0 after a reported failure.
-int resolve_filespec();
+[[nodiscard]] int resolve_filespec();

@@ -7,7 +7,6 @@
 #include <cstring>
 
 #include "ods2/volume.hpp"
-#include "ods2/walk.hpp"
 
 dir_scan_state dir_scan;
 
@@ -15,7 +14,7 @@ namespace {
 
 // Reads block s.vbn into s.block, from the run read ahead when it holds it,
 // else by reading the run that starts there.
-bool read_directory_block(dir_scan_state& s, const file_header& dir)
+[[nodiscard]] bool read_directory_block(dir_scan_state& s, const file_header& dir)
 {
     std::int64_t index = s.vbn - s.run_first;
     if (s.run_blocks == 0 || index < 0 || index >= static_cast<std::int64_t>(s.run_blocks)) {
@@ -64,14 +63,14 @@ std::size_t entries_end(const dir_scan_state& s, std::size_t record)
     return std::min(record + record_size(s, record) + 2, s.data_end);
 }
 
-bool entry_fits(std::size_t entry, std::size_t end)
+[[nodiscard]] bool entry_fits(std::size_t entry, std::size_t end)
 {
     return fits(end, entry, DIR_ENTRY_SIZE);
 }
 
 // A record is used only when its size word, fixed part and name bytes lie
 // before the end of the data; anything else ends the records of the block.
-bool record_usable(const dir_scan_state& s, std::size_t record)
+[[nodiscard]] bool record_usable(const dir_scan_state& s, std::size_t record)
 {
     if (!fits(s.data_end, record, 2) || record_size(s, record) == DIR_END_MARK)
         return false;
@@ -79,7 +78,7 @@ bool record_usable(const dir_scan_state& s, std::size_t record)
            fits(s.data_end, record + DR_NAME, name_count(s, record));
 }
 
-std::optional<std::size_t> next_block(dir_scan_state& s, const file_header& dir)
+[[nodiscard]] std::optional<std::size_t> next_block(dir_scan_state& s, const file_header& dir)
 {
     for (;;) {
         ++s.vbn;
@@ -112,7 +111,7 @@ std::uint32_t entry_file_number(const dir_scan_state& s, std::size_t entry)
            get_u16_le(s.block, entry + DE_FILE_NUMBER);
 }
 
-bool name_matches(const dir_scan_state& s, std::size_t record, const lookup_key& key)
+[[nodiscard]] bool name_matches(const dir_scan_state& s, std::size_t record, const lookup_key& key)
 {
     const std::size_t n = std::strlen(key.text);
     return name_count(s, record) == n &&
@@ -143,7 +142,8 @@ file_id entry_file_id(const dir_scan_state& s, std::size_t entry)
 
 // Moves the cursor to the first entry of the next record that has one; false
 // when the walk has ended.
-bool next_record_with_entries(dir_scan_state& s, const file_header& dir, dir_entry_cursor& at)
+[[nodiscard]] bool next_record_with_entries(dir_scan_state& s, const file_header& dir,
+                                            dir_entry_cursor& at)
 {
     for (auto r = next_record(s, dir, !at.started); r; r = next_record(s, dir, false)) {
         at.started = true;
@@ -212,11 +212,11 @@ bool next_dir_entry(dir_scan_state& scan, const file_header& dir, dir_entry_curs
     return true;
 }
 
-void list_directory()
+void list_directory(const file_header& dir)
 {
     dir_entry_cursor at;
     dir_entry e;
-    while (next_dir_entry(dir_scan, current_dir, at, e)) {
+    while (next_dir_entry(dir_scan, dir, at, e)) {
         std::fwrite(e.name, 1, e.name_length, stdout);
         std::printf(";%u\n", static_cast<unsigned>(e.version));
     }

@@ -36,15 +36,16 @@ extern dir_scan_state dir_scan;
 
 // The record after the current one, or the first when reset is set; none when
 // the walk has ended. The record's fixed part and name lie inside the data.
-std::optional<std::size_t> next_record(dir_scan_state& scan, const file_header& dir, bool reset);
+[[nodiscard]] std::optional<std::size_t> next_record(dir_scan_state& scan, const file_header& dir,
+                                                     bool reset);
 // The same on dir_scan.
-std::optional<std::size_t> next_record(const file_header& dir, bool reset);
+[[nodiscard]] std::optional<std::size_t> next_record(const file_header& dir, bool reset);
 
 // The file number of the entry for key in the directory; 0 when there is none.
 [[nodiscard]] std::uint32_t find_entry(const file_header& dir, const lookup_key& key);
 
-// Prints NAME.TYPE;VERSION for every entry of the current directory to standard output.
-void list_directory();
+// Prints NAME.TYPE;VERSION for every entry of dir to standard output.
+void list_directory(const file_header& dir);
 
 // One listing line: the record's name as stored, ";", the entry's version.
 void print_entry(std::size_t record, std::size_t entry);

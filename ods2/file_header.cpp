@@ -92,12 +92,14 @@ int extension_reads_left = 0;
 // When not found, first_vbn is moved past the blocks this header maps. Only
 // pointers wholly inside the 512 bytes are used: a map area or a pointer that
 // reaches past the header ends the map.
-bool find_in_header(const file_header& h, std::uint64_t vbn, std::uint64_t& first_vbn,
-                    block_run& run)
+[[nodiscard]] bool find_in_header(const file_header& h, std::uint64_t vbn, std::uint64_t& first_vbn,
+                                  block_run& run)
 {
     const std::size_t start = std::size_t{map_offset(h)} * 2;
     const std::size_t end = std::min(start + std::size_t{map_in_use(h)} * 2, BLOCK_SIZE);
     for (std::size_t pos = start; pos < end;) {
+        if (!fits(BLOCK_SIZE, pos, 2))
+            return false;
         retrieval_pointer p;
         p.word[0] = get_u16_le(h.bytes, pos);
         const std::size_t words = pointer_format(p) + 1;
@@ -117,7 +119,7 @@ bool find_in_header(const file_header& h, std::uint64_t vbn, std::uint64_t& firs
     return false;
 }
 
-bool read_extension_header(std::uint32_t file_number, file_header& into)
+[[nodiscard]] bool read_extension_header(std::uint32_t file_number, file_header& into)
 {
     if (map_depth >= MAX_MAP_DEPTH)
         return false;
@@ -128,7 +130,8 @@ bool read_extension_header(std::uint32_t file_number, file_header& into)
     return ok != 0;
 }
 
-bool already_walked(const file_header& primary, const map_cursor& cursor, std::uint32_t file_number)
+[[nodiscard]] bool already_walked(const file_header& primary, const map_cursor& cursor,
+                                  std::uint32_t file_number)
 {
     const auto followed = cursor.followed.begin();
     return file_number == primary.file_number ||
@@ -147,7 +150,8 @@ bool map_too_long(const map_cursor& cursor)
 
 // Moves the cursor on to the extension header that continues h's map; false
 // when there is none, the chain is too long or loops, or it cannot be read.
-bool follow_extension(const file_header& h, const file_header& primary, map_cursor& cursor)
+[[nodiscard]] bool follow_extension(const file_header& h, const file_header& primary,
+                                    map_cursor& cursor)
 {
     const std::uint32_t next = extension_file_number(h);
     if (next == 0 || already_walked(primary, cursor, next) || map_too_long(cursor) ||

@@ -21,7 +21,7 @@ constexpr int MAX_EXTENSION_HEADERS = 1024;
 
 // Reads the header of file_number through the index file's map. 1 when read;
 // 0 when the index file has no such block or the read failed (reported).
-int read_file_header(std::uint32_t file_number, file_header& into);
+[[nodiscard]] int read_file_header(std::uint32_t file_number, file_header& into);
 
 [[nodiscard]] std::uint8_t map_offset(const file_header& h);
 [[nodiscard]] std::uint32_t efblk(const file_header& h);
@@ -67,7 +67,8 @@ struct map_cursor {
 // block (a failed read of an extension header has been reported). The cursor
 // starts where an earlier call for the same header left it, when vbn lies there
 // or later.
-bool map_vblock(std::int64_t vbn, const file_header& header, block_run& run, map_cursor& cursor);
+[[nodiscard]] bool map_vblock(std::int64_t vbn, const file_header& header, block_run& run,
+                              map_cursor& cursor);
 
 // The logical blocks a walk through a map has read, as separate ranges, so
 // that a map naming a block a second time shows. Exact while the ranges do not
@@ -94,7 +95,7 @@ void tally_blocks(block_tally& tally, std::uint64_t lbn, std::uint64_t n);
 
 // Reads virtual block vbn (the first is 1) of the file into buffer. 1 when read;
 // 0 when the file has no such block (no message) or the read failed (reported).
-int read_vblock(std::int64_t vbn, block& buffer, const file_header& header);
+[[nodiscard]] int read_vblock(std::int64_t vbn, block& buffer, const file_header& header);
 
 // Reads virtual blocks from vbn on, as many as one retrieval pointer maps
 // consecutively and at most max_blocks, into buffer with one system call.

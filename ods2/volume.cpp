@@ -11,7 +11,6 @@
 
 #include "diag/report.hpp"
 #include "ods2/device.hpp"
-#include "ods2/walk.hpp"
 
 volume_record volume;
 
@@ -26,7 +25,7 @@ void build_device_path(const char* name)
 }
 
 // A device that opened but whose structures could not be read is not mounted.
-int unmount(const char* message)
+[[nodiscard]] int unmount(const char* message)
 {
     report(message, volume.path);
     ::close(volume.fd);
@@ -42,7 +41,7 @@ std::uint64_t device_size_in_blocks(int fd)
     return end > 0 ? static_cast<std::uint64_t>(end) / BLOCK_SIZE : 0;
 }
 
-int mount_device();
+[[nodiscard]] int mount_device();
 
 // The wording of a failed read for the programs that ask for detail (their
 // manuals list it); odscp never prints these.
@@ -92,7 +91,6 @@ int open_volume(const char* name)
         report("Device name too long (%s)", name);
         return 0;
     }
-    forget_current_directory();
     build_device_path(name);
     return mount_device();
 }
@@ -103,7 +101,6 @@ int open_volume_path(const char* path)
         report(PATH_TOO_LONG, path);
         return 0;
     }
-    forget_current_directory();
     std::snprintf(volume.path, sizeof volume.path, "%s", path);
     return mount_device();
 }
@@ -111,7 +108,7 @@ int open_volume_path(const char* path)
 namespace {
 
 // Opens volume.path and reads the three blocks every later step starts from.
-int mount_device()
+[[nodiscard]] int mount_device()
 {
     if (volume.fd >= 0)
         ::close(volume.fd); // the volume being replaced is never read again

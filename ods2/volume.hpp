@@ -40,14 +40,16 @@ extern volume_record volume;
 
 // Maps name to /dev/vms..., opens it read-only and reads the three blocks every
 // later step starts from. 1, or 0 after reporting; on 0 no volume is mounted,
-// except when the name was too long, which changes nothing.
-int open_volume(const char* name);
+// except when the name was too long, which changes nothing. Whatever the caller
+// holds from the volume mounted before (odscp: its current directory) it
+// forgets itself.
+[[nodiscard]] int open_volume(const char* name);
 
 // Opens the host path (an image file or a device) read-only and mounts it as
 // open_volume does, with the same checks and messages. 1, or 0 after
 // reporting; on 0 no volume is mounted, except when the path was too long,
 // which changes nothing.
-int open_volume_path(const char* path);
+[[nodiscard]] int open_volume_path(const char* path);
 
 // Whether the host path holds an ODS-2 volume that open_volume_path can
 // mount, for a program to say why not before it tries: a directory, a special
@@ -62,7 +64,7 @@ int open_volume_path(const char* path);
 [[nodiscard]] bool diagnose_volume(const char* path, char* message, std::size_t size);
 
 // Reads logical block lbn of the mounted volume into buffer; 1, or 0 after reporting.
-int read_lblock(std::uint64_t lbn, std::span<std::uint8_t, BLOCK_SIZE> buffer);
+[[nodiscard]] int read_lblock(std::uint64_t lbn, std::span<std::uint8_t, BLOCK_SIZE> buffer);
 
 // Reads count consecutive logical blocks from lbn with one system call, and
 // returns how many came back whole, from the first on. Reports nothing: a block

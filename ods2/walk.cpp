@@ -5,8 +5,9 @@
 #include <cstring>
 #include <unistd.h>
 
-#include "frontend/cli.hpp"
+#include "diag/report.hpp"
 #include "frontend/filespec.hpp"
+#include "frontend/options.hpp"
 #include "ods2/directory.hpp"
 #include "ods2/volume.hpp"
 
@@ -15,19 +16,13 @@ bool dir_resolved = false;
 
 namespace {
 
-bool is_component_char(char c)
-{
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '$' ||
-           c == '-' || c == '_';
-}
-
 // The length of the component at text, or 0 when it holds a character that no
 // component may hold or is empty or too long.
-std::size_t component_length(const char* text)
+[[nodiscard]] std::size_t component_length(const char* text)
 {
     std::size_t n = 0;
     for (; text[n] != '\0' && text[n] != '.'; ++n) {
-        if (!is_component_char(text[n]))
+        if (!is_name_char(text[n]))
             return 0;
     }
     return n <= DIR_COMPONENT_MAX ? n : 0;
@@ -42,7 +37,8 @@ void make_directory_key(const char* component, std::size_t length, lookup_key& k
 }
 
 // One level: find the component in level and read its header back into level.
-int enter_level(file_header& level, const char* path, std::size_t component, std::size_t length)
+[[nodiscard]] int enter_level(file_header& level, const char* path, std::size_t component,
+                              std::size_t length)
 {
     const std::size_t cut = component + length;
     lookup_key key;

@@ -18,17 +18,17 @@ extern bool dir_resolved;
 // Resolves filespec.directory level by level from the MFD; the last level
 // becomes the current directory only when the whole path resolved. 1, or 0
 // after reporting.
-int walk_directory();
+[[nodiscard]] int walk_directory();
 
 // Makes the MFD the current directory, as for [000000]. 1, or 0 after reporting.
-int enter_master_directory();
+[[nodiscard]] int enter_master_directory();
 
-// Forgets the current directory; done whenever another volume is mounted.
+// Forgets the current directory; done whenever another volume is to be mounted.
 void forget_current_directory();
 
 // Reads the header of file number n into slot: 1 read and readable, 0 not
 // read, -1 read but the protection rule refuses it. Reports nothing itself.
-int get_file_header(std::uint32_t file_number, file_header& slot);
+[[nodiscard]] int get_file_header(std::uint32_t file_number, file_header& slot);
 
 // The protection rule: world read, the superuser, or the owner's group with
 // group read.

@@ -7,11 +7,13 @@
 #include <cstdint>
 #include <cstring>
 #include <fcntl.h>
+#include <iterator>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "frontend/cli.hpp"
+#include "diag/report.hpp"
 #include "frontend/filespec.hpp"
+#include "frontend/options.hpp"
 #include "frontend/resolve.hpp"
 #include "ods2/file_header.hpp"
 #include "ods2/volume.hpp"
@@ -25,13 +27,13 @@ namespace {
 // of their own.
 char stdout_buffer[std::size_t{64} * 1024];
 
-int write_error()
+[[nodiscard]] int write_error()
 {
     report("write error");
     return 0;
 }
 
-int refuse_binary()
+[[nodiscard]] int refuse_binary()
 {
     report("Binary mode not yet supported");
     return 0;
@@ -174,7 +176,7 @@ constexpr int RUN_MAP_TOO_LARGE = 2;
 // read ends, handing each buffer of them to emit; stops when emit returns 0.
 // No more blocks are read than the device holds: a map that goes on past
 // them names blocks again.
-template <typename Emit> int for_each_run(std::int64_t last_vbn, Emit emit)
+template <typename Emit> [[nodiscard]] int for_each_run(std::int64_t last_vbn, Emit emit)
 {
     const std::int64_t bound = std::min(last_vbn, device_bound());
     map_cursor cursor;
@@ -199,7 +201,7 @@ int copy_ended(int how)
 
 // Writes straight to the stream's descriptor, after anything the stream still
 // holds: a copy writes whole buffers, which the stream would only split.
-int write_out(const std::uint8_t* bytes, std::size_t n)
+[[nodiscard]] int write_out(const std::uint8_t* bytes, std::size_t n)
 {
     if (std::fflush(output_stream) != 0)
         return write_error();
@@ -217,7 +219,7 @@ int write_out(const std::uint8_t* bytes, std::size_t n)
 }
 
 // Every block the map delivers, whole, without regard to the end of file.
-int copy_blocks()
+[[nodiscard]] int copy_blocks()
 {
     return copy_ended(for_each_run(INT64_MAX, [](std::int64_t, std::size_t n) {
         return write_out(run_buffer, n * BLOCK_SIZE);
@@ -225,7 +227,7 @@ int copy_blocks()
 }
 
 // Virtual blocks 1 to efblk, the last one up to ffbyte, unchanged.
-int copy_image()
+[[nodiscard]] int copy_image()
 {
     const std::int64_t eof_vbn = efblk(target_header);
     return copy_ended(for_each_run(eof_vbn, [eof_vbn](std::int64_t vbn, std::size_t n) {
@@ -234,13 +236,14 @@ int copy_image()
 }
 
 // The same bytes as image mode, decoded from records into lines.
-int copy_text()
+[[nodiscard]] int copy_text()
 {
     reset_record_decoder(); // a copy cut short must not garble the next one
     const std::int64_t eof_vbn = efblk(target_header);
     std::size_t held = 0; // decoded bytes not yet written, less than a page
     const int copied = for_each_run(eof_vbn, [eof_vbn, &held](std::int64_t vbn, std::size_t n) {
-        held += put_record_span(run_buffer, bytes_in_run(vbn, n, eof_vbn), text_buffer + held);
+        held += put_record_span(run_buffer, bytes_in_run(vbn, n, eof_vbn), text_buffer + held,
+                                std::end(text_buffer));
         const std::size_t whole = held - held % TEXT_PAGE;
         if (!write_out(text_buffer, whole))
             return 0;

@@ -12,12 +12,12 @@ void prepare_standard_output();
 
 // Sets output_stream to standard output or to the host file NAME.TYPE, opened
 // with the caller's own ids. 1, or 0 after reporting.
-int open_output();
+[[nodiscard]] int open_output();
 
 // Whether the caller may open path for writing: an existing writable file, or
 // a new file in a writable working directory. Reports and creates nothing.
-int can_write(const char* path);
+[[nodiscard]] int can_write(const char* path);
 
 // Copies target_header's file to output_stream in the current mode. 0 after
 // reporting a refusal or a write error; 1 otherwise, also when cut short.
-int copy_file();
+[[nodiscard]] int copy_file();

@@ -3,10 +3,11 @@
 #include "output/records.hpp"
 
 #include <algorithm>
+#include <cassert>
 #include <cstdio>
 #include <cstring>
 
-#include "frontend/cli.hpp"
+#include "frontend/options.hpp"
 #include "output/copy.hpp"
 
 record_decoder_state record_decoder;
@@ -130,10 +131,11 @@ void drop_control_byte(std::uint8_t*& out)
 // short line far less than one copy of a length known only now, and a line
 // of up to 128 bytes takes no branch that depends on its length. What the
 // pieces write past the data is overwritten by the newline and what follows,
-// or lies beyond what the span returns: the output of whole records is
-// shorter than their input, so it stays inside the n + 1 bytes the caller gave.
-void copy_record_data(std::uint8_t* out, const std::uint8_t* data, std::size_t length,
-                      std::size_t available)
+// or lies beyond what the span returns; the output of whole records is
+// shorter than their input, so the pieces stay before out_end, which the
+// checked builds assert.
+void copy_record_data(std::uint8_t* out, [[maybe_unused]] const std::uint8_t* out_end,
+                      const std::uint8_t* data, std::size_t length, std::size_t available)
 {
     constexpr std::size_t PIECE = 64;
     constexpr std::size_t ALWAYS = 2 * PIECE;
@@ -142,6 +144,7 @@ void copy_record_data(std::uint8_t* out, const std::uint8_t* data, std::size_t l
         std::memcpy(out, data, length);
         return;
     }
+    assert(rounded <= static_cast<std::size_t>(out_end - out));
     std::memcpy(out, data, PIECE);
     std::memcpy(out + PIECE, data + PIECE, PIECE);
     for (std::size_t i = ALWAYS; i < rounded; i += PIECE)
@@ -152,13 +155,13 @@ void copy_record_data(std::uint8_t* out, const std::uint8_t* data, std::size_t l
 // are dropped: a record of L bytes is its data and a newline, and the stream
 // goes on at a length word again.
 const std::uint8_t* copy_whole_records(const std::uint8_t* in, const std::uint8_t* end,
-                                       std::uint8_t*& out)
+                                       std::uint8_t*& out, const std::uint8_t* out_end)
 {
     while (end - in >= 2) {
         const std::size_t length = in[0] | static_cast<std::size_t>(in[1]) << 8;
         if (length + (length & 1) > static_cast<std::size_t>(end - in) - 2)
             break;
-        copy_record_data(out, in + 2, length, static_cast<std::size_t>(end - in) - 2);
+        copy_record_data(out, out_end, in + 2, length, static_cast<std::size_t>(end - in) - 2);
         out[length] = '\n';
         out += length + 1;
         in += 2 + length + (length & 1);
@@ -168,14 +171,16 @@ const std::uint8_t* copy_whole_records(const std::uint8_t* in, const std::uint8_
 
 } // namespace
 
-std::size_t put_record_span(const std::uint8_t* bytes, std::size_t n, std::uint8_t* out)
+std::size_t put_record_span(const std::uint8_t* bytes, std::size_t n, std::uint8_t* out,
+                            const std::uint8_t* out_end)
 {
+    assert(n < static_cast<std::size_t>(out_end - out));
     const std::uint8_t* in = bytes;
     const std::uint8_t* const end = bytes + n;
     std::uint8_t* const out_start = out;
     while (in < end) {
         if (record_decoder.state == EXPECT_LEN_LO && options.drop_control == 0) {
-            in = copy_whole_records(in, end, out);
+            in = copy_whole_records(in, end, out, out_end);
             if (in == end)
                 break;
         }
@@ -205,5 +210,6 @@ std::size_t put_record_span(const std::uint8_t* bytes, std::size_t n, std::uint8
             break;
         }
     }
+    assert(out <= out_end);
     return static_cast<std::size_t>(out - out_start);
 }

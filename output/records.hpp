@@ -28,7 +28,8 @@ void put_record_byte(std::uint8_t b);
 
 // Consumes n bytes of the record stream into out, exactly as n calls of
 // put_record_byte would write them, and returns how many bytes it put there:
-// at most n + 1, since only a record's last data byte gives two. out must
-// have room for n + 1 bytes; those past the count returned are scratch.
+// at most n + 1, since only a record's last data byte gives two. out_end is
+// the end of out's buffer, which must hold at least n + 1 bytes; those past the
+// count returned are scratch.
 [[nodiscard]] std::size_t put_record_span(const std::uint8_t* bytes, std::size_t n,
-                                          std::uint8_t* out);
+                                          std::uint8_t* out, const std::uint8_t* out_end);

@@ -184,7 +184,7 @@ TEST_F(directories, where_a_directory_walk_ends)
         SCOPED_TRACE("ffbyte above 512 counts as the whole block");
         vb::built_volume v = t.volume;
         v.set_header_efblk(t.dir, 2);
-        v.set_header_u16(t.dir, 32, 0xFFFF);
+        v.set_header_u16(t.dir, vb::FH_FFBYTE, 0xFFFF);
         EXPECT_EQ(listing(v), t.all_names);
     }
     {
@@ -210,7 +210,7 @@ TEST_F(directories, where_a_directory_walk_ends)
         SCOPED_TRACE("a record whose name runs past ffbyte ends the records of its block");
         vb::built_volume v = t.volume;
         v.set_header_efblk(t.dir, 1);
-        v.set_header_u16(t.dir, 32, 2 * 22 + 10);
+        v.set_header_u16(t.dir, vb::FH_FFBYTE, 2 * 22 + 10);
         EXPECT_EQ(listing(v), t.all_names.substr(0, 2 * 11) + t.all_names.substr(23 * 11, 2 * 11));
     }
 }

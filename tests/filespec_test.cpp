@@ -6,6 +6,8 @@
 #include <cstring>
 #include <string>
 
+#include "diag/report.hpp"
+
 namespace {
 
 char arg_text[MAX_FILESPEC + 1];

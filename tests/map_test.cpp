@@ -94,7 +94,7 @@ TEST(file_header_fields, efblk_is_stored_high_word_first)
 
 TEST_F(read_vblock_test, walks_pointers_in_order)
 {
-    for (std::uint64_t lbn : {200, 201, 202, 203, 70000, 70009, 100, 101, 102})
+    for (std::uint64_t lbn : {199, 200, 201, 202, 203, 70000, 70009, 100, 101, 102})
         stamp(lbn);
     // format 1: 4 blocks at 200; format 2: 10 blocks at 70000
     const file_header two = header_with_map({0x4003, 200, 0x8009, 0x1170, 0x0001});
@@ -135,6 +135,17 @@ TEST_F(read_vblock_test, reports_bad_blocks_and_reads_past_the_device)
               std::make_pair(std::uint64_t{0}, std::string("arg -- Read error\n")));
 }
 
+TEST_F(read_vblock_test, an_lbn_whose_byte_offset_does_not_fit_is_a_read_error)
+{
+    stamp(1);
+    // 2^55 + 1 blocks: the byte offset, taken modulo 2^64, would be block 1's
+    block b{};
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(read_lblock((std::uint64_t{1} << 55) + 1, b));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "arg -- Read error\n");
+    EXPECT_EQ(stamp_of(b), 0u);
+}
+
 TEST_F(read_vblock_test, never_reads_a_map_outside_the_header)
 {
     stamp(300);
@@ -147,6 +158,8 @@ TEST_F(read_vblock_test, never_reads_a_map_outside_the_header)
         {"pointer past byte 511", header_with_map({0x8000, 300, 0}, 254)},
         // map_offset 255 puts the map at byte 510; only its first word is inside
         {"map area past byte 511", header_with_map({0x4000, 300}, 255)},
+        // a whole pointer ends at byte 511; the words in use go on past it
+        {"map words in use past byte 511", header_with_map({0x0000, 0x0000, 0x4000, 300}, 254)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -321,4 +334,39 @@ TEST_F(read_vblock_test, a_run_read_stops_before_the_block_that_fails)
     EXPECT_EQ(read_vblocks(1, 32, buffer.data(), two, cursor), 2u);
     EXPECT_EQ(read_vblocks(2, 32, buffer.data(), two, cursor), 1u);
     EXPECT_EQ(read_vblocks(3, 1, buffer.data(), two, cursor), 1u);
+}
+
+TEST_F(extension_test, nesting_bound_ends_a_self_mapped_index_file)
+{
+    // The index file maps VBN 1-5 and continues in file 5, whose header is
+    // index VBN 7: only file 5's own extension could map it. Each lookup of
+    // file 5 needs file 5 again, one level deeper.
+    volume.index_header = continued(header_with_map({0x4004, 1000}), 5);
+    put_block(1006, continued(header_with_map({0x4004, 1005}), 5).bytes);
+    stamp(500);
+    put_header(3, header_with_map({0x4000, 500})); // index VBN 5: inside the first pointer
+    EXPECT_EQ(read(1, continued(header_with_map({}), 3)).first, 500u);
+    EXPECT_EQ(read(1, continued(header_with_map({}), 5)),
+              std::make_pair(std::uint64_t{0}, std::string()));
+}
+
+TEST_F(extension_test, header_reads_per_lookup_are_bounded)
+{
+    // The index file maps VBN 1-20 and continues through files 10-16, which
+    // map nothing, to file 17, which maps the rest: every header above file 18
+    // costs 8 extension reads to find, besides its own read. A file whose VBN
+    // v lies in its v-th extension header (files 100 on, one block each) needs
+    // 9 v header reads for VBN v; a lookup gets 8192.
+    volume.index_header = continued(header_with_map({0x4000 | 19, 1000}), 10);
+    for (std::uint32_t n = 10; n < 17; ++n)
+        put_header(n, continued(header_with_map({}), n + 1));
+    put_header(17, header_with_map({0x8000 | 1179, 1020, 0}));
+    for (std::uint32_t n = 100; n < 1100; ++n)
+        put_header(n, continued(header_with_map({0x4000, 500}), n + 1));
+    stamp(500);
+    const file_header primary = continued(header_with_map({}), 100);
+    EXPECT_EQ(read(900, primary).first, 500u);
+    // the budget spent cuts the map, and says so
+    EXPECT_EQ(read(950, primary),
+              std::make_pair(std::uint64_t{0}, std::string("arg -- File map too long\n")));
 }

@@ -138,7 +138,8 @@ std::string decode_in_spans(const std::string& bytes, int drop, std::mt19937& rn
         const std::size_t n =
             std::min(left, std::uniform_int_distribution<std::size_t>(0, 1100)(rng));
         span_out.assign(n + 1, 0);
-        const std::size_t produced = put_record_span(p, n, span_out.data());
+        const std::size_t produced =
+            put_record_span(p, n, span_out.data(), span_out.data() + span_out.size());
         EXPECT_LE(produced, n + 1);
         out.append(span_out.begin(), span_out.begin() + static_cast<std::ptrdiff_t>(produced));
         p += n;

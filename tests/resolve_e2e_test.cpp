@@ -4,6 +4,7 @@
 
 #include <fstream>
 
+#include "ods2/layout.hpp"
 #include "tests/volume_e2e_support.hpp"
 
 namespace {
@@ -76,6 +77,11 @@ TEST_F(resolution, state_carries_from_one_argument_to_the_next)
          {"-si", "[mail]notes.txt", "DKA0:", "notes.txt"},
          "v4",
          lines({"DKA0: -- Filename missing", "notes.txt -- File does not exist"})},
+        {"a failed directory after a device leaves none current",
+         {"-si", "[mail]notes.txt", "DKA0:[nosuch]x.y", "notes.txt"},
+         "v4",
+         lines({"DKA0:[nosuch]x.y -- Directory [NOSUCH] does not exist",
+                "notes.txt -- No directory specified"})},
         {"list mode refuses a file name, but the walk stays",
          {"-l", "[mail]", "[other]notes.txt", ""},
          lines({"GROUP.TXT;1", "LOCKED.TXT;1", "NOTES.TXT;4", "NOTES.TXT;2", "OTHER.TXT;1",
@@ -171,6 +177,21 @@ TEST_F(resolution, protection_as_another_user)
         EXPECT_EQ(r.out, c.out);
         EXPECT_EQ(r.err, c.err);
     }
+}
+
+TEST_F(resolution, a_device_named_alone_needs_read_access_to_its_mfd)
+{
+    vb::built_volume v = mailbox();
+    // the MFD's protection, patched through the system's own offsets
+    v.set_header_u16(MFD_FILE_NUMBER, FH_PROTECTION, PROT_WORLD_NOREAD | PROT_GROUP_NOREAD);
+    harness::request req{.binary = ODSCP_BINARY,
+                         .user = harness::identity{1000, 11},
+                         .make_images_readable = true};
+    SKIP_UNLESS_HARNESS_CAN_RUN(req);
+    // the device stays mounted: a path below the MFD is walked from it
+    const auto r = run(v, {"-l", "DKA0:", "[other]"}, req);
+    EXPECT_EQ(r.out, "X.TXT;1\n");
+    EXPECT_EQ(r.err, "DKA0: -- No access privilege for directory [000000]\n");
 }
 
 TEST_F(resolution, output_file_must_be_writable_by_the_caller)
