@@ -34,11 +34,9 @@ using block = std::array<std::uint8_t, BLOCK_SIZE>;
            static_cast<std::uint32_t>(get_u16_le(b, off + 2)) << 16;
 }
 
-// Home block (LBN 1). The index file bitmap's position locates the index file
-// header and, through ibmap_vbn, every other header; the structure level tells
-// ODS-2 from other levels.
+// Home block (LBN 1). Only the index file bitmap's position is interpreted: it
+// locates the index file header and, through ibmap_vbn, every other header.
 inline constexpr std::uint64_t HOME_LBN = 1;
-inline constexpr std::size_t HB_STRUCLEV = 12;   // u16: structure level (high byte), version
 inline constexpr std::size_t HB_IBMAP_VBN = 22;  // u16: VBN of the bitmap in the index file
 inline constexpr std::size_t HB_IBMAP_LBN = 24;  // u32: LBN of the bitmap's first block
 inline constexpr std::size_t HB_IBMAP_SIZE = 32; // u16: blocks in the bitmap

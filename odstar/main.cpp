@@ -33,10 +33,10 @@ int usage_error(const std::string& problem)
 // Structure level 2 in the home block's high byte is ODS-2; 5 is ODS-5.
 bool structure_is_ods2()
 {
-    const unsigned level = get_u16_le(volume.home.bytes, HB_STRUCLEV) >> 8;
-    if (level == 2)
+    const unsigned level = get_u16_le(volume.home.bytes, HB_STRUCTURE_LEVEL) >> 8u;
+    if (level == STRUCTURE_LEVEL_ODS2)
         return true;
-    if (level == 5)
+    if (level == STRUCTURE_LEVEL_ODS5)
         report("an ODS-5 volume: odstar reads ODS-2 volumes only");
     else
         report("not an ODS-2 volume (its home block gives structure level %u)", level);

@@ -142,9 +142,8 @@ bool walker::may_enter(const walk_item& item, const file_header& h)
 
 void walker::take_entry(std::size_t depth, const dir_entry& e, bool newest)
 {
-    const std::string subject =
-        terminal_text(path_text_ + std::string(e.name, e.name_length)) + ";" +
-        std::to_string(e.version);
+    const std::string subject = terminal_text(path_text_ + std::string(e.name, e.name_length)) +
+                                ";" + std::to_string(e.version);
     set_report_subject(subject.c_str());
     if (!read_header(e, header_, attributes_))
         return;
