@@ -60,7 +60,7 @@ std::uint8_t* out_buffer()
         in += consumed;
         n -= consumed;
         if (consumed == 0 && out == 0)
-            return true; // nothing taken and nothing given: the converter is done
+            return true; // nothing taken and nothing given: no progress is possible
     }
     return true;
 }

@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include "diag/report.hpp"
-#include "ods2/layout.hpp"
 #include "ods2/volume.hpp"
 #include "ods2/walk.hpp"
 #include "odstar/extract.hpp"
@@ -30,16 +29,13 @@ int usage_error(const std::string& problem)
     return EXIT_UNUSABLE;
 }
 
-// Structure level 2 in the home block's high byte is ODS-2; 5 is ODS-5.
-bool structure_is_ods2()
+// Says why the host path holds no volume odstar can read; true when it does.
+bool volume_usable(const char* path)
 {
-    const unsigned level = get_u16_le(volume.home.bytes, HB_STRUCTURE_LEVEL) >> 8u;
-    if (level == STRUCTURE_LEVEL_ODS2)
+    char why[256];
+    if (diagnose_volume(path, why, sizeof why))
         return true;
-    if (level == STRUCTURE_LEVEL_ODS5)
-        report("an ODS-5 volume: odstar reads ODS-2 volumes only");
-    else
-        report("not an ODS-2 volume (its home block gives structure level %u)", level);
+    report("%s", why);
     return false;
 }
 
@@ -50,9 +46,11 @@ bool mount(const run_options& opts, std::string& subject)
     volume.detailed_read_errors = true;
     subject = terminal_text(opts.image.empty() ? opts.device : opts.image);
     set_report_subject(subject.c_str());
-    const int opened = opts.image.empty() ? open_volume(opts.device.c_str())
-                                          : open_volume_path(opts.image.c_str());
-    if (opened == 0 || !structure_is_ods2())
+    if (!opts.image.empty() &&
+        (!volume_usable(opts.image.c_str()) || open_volume_path(opts.image.c_str()) == 0))
+        return false;
+    if (opts.image.empty() &&
+        (open_volume(opts.device.c_str()) == 0 || !volume_usable(volume.path)))
         return false;
     if (!opts.device.empty() && !may_read(volume.mfd_header)) {
         report("no access to the MFD [000000] under the VMS protection");

@@ -117,10 +117,10 @@ std::map<std::string, std::string> tree_of(const fs::path& root)
         const std::string rel = fs::relative(e.path(), root).string();
         const std::string when = std::to_string(mtime_of(e.path()));
         const std::string bytes = e.is_directory() ? "" : read_file(e.path());
-        tree[rel] = e.is_directory() ? "dir@" + when
-                                     : std::to_string(bytes.size()) + " bytes, hash " +
-                                           std::to_string(std::hash<std::string>{}(bytes)) +
-                                           " @" + when;
+        tree[rel] = e.is_directory()
+                        ? "dir@" + when
+                        : std::to_string(bytes.size()) + " bytes, hash " +
+                              std::to_string(std::hash<std::string>{}(bytes)) + " @" + when;
     }
     return tree;
 }
@@ -412,7 +412,7 @@ TEST_F(odstar_e2e, usage_and_unreadable_volumes)
         {{"-t", "--convert=text", "-f", "x.img"}, "--convert takes only auto"},
         {{"-t", "--bogus"}, "unknown option"},
         {{"-tf", scratch.path("none.img")}, "Can't open"},
-        {{"-tf", scratch.path("zeros.img")}, "not an ODS-2 volume"},
+        {{"-tf", scratch.path("zeros.img")}, "Not an ODS-2 volume"},
     };
     for (const auto& c : cases) {
         const odstar_result r = odstar(c.args);
@@ -426,7 +426,7 @@ TEST_F(odstar_e2e, usage_and_unreadable_volumes)
     write(vol);
     const odstar_result ods5 = odstar({"-tf", image()});
     EXPECT_EQ(ods5.status, 2);
-    EXPECT_NE(ods5.err.find("an ODS-5 volume"), std::string::npos) << ods5.err;
+    EXPECT_NE(ods5.err.find("ODS-5 volume: not supported"), std::string::npos) << ods5.err;
     const odstar_result help = odstar({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("--all-versions"), std::string::npos);
