@@ -28,6 +28,9 @@ constexpr std::uint32_t EXTENSION_MAP_WORDS = 16;
 constexpr std::size_t NAMED_FILE_BYTES = vb::BLOCK_SIZE;
 constexpr int SMALL_DIRECTORY = 10000;
 constexpr int LARGE_DIRECTORY = 20000;
+// odstar's tree: this many directories of this many files, each 1-4 KiB.
+constexpr int TREE_DIRECTORIES = 200;
+constexpr int TREE_FILES_PER_DIRECTORY = 100;
 
 // xorshift64: the same volumes on every run, and data that no block repeats.
 class generator {
@@ -239,6 +242,32 @@ void make_text_set(const fs::path& dir)
     make_text_volume(dir / "short.img", short_lines);
 }
 
+// odstar's tree: [Dnnn] of F00001.DAT..., 1-4 KiB of bytes each, on a volume
+// and as a host tree (which run.sh archives with tar).
+void make_tree_set(const fs::path& dir)
+{
+    vb::volume_builder v;
+    std::uint32_t number = vb::FIRST_USER_FILE_NUMBER;
+    std::uint64_t seed = 5;
+    for (int d = 1; d <= TREE_DIRECTORIES; ++d) {
+        char name[16];
+        std::snprintf(name, sizeof name, "D%03d", d);
+        vb::directory_options o;
+        o.file_number = number++;
+        const auto directory = v.add_directory(vb::MFD_FILE_NUMBER, name, o);
+        fs::create_directories(dir / "tree" / name);
+        for (int i = 1; i <= TREE_FILES_PER_DIRECTORY; ++i) {
+            const std::size_t size = 1024 + static_cast<std::size_t>((seed * 2654435761u) % 3073);
+            auto bytes = random_bytes(size, ++seed);
+            write_bytes(dir / "tree" / name / named_file(i), bytes);
+            vb::file_options f = vb::binary_file(std::move(bytes));
+            f.file_number = number++;
+            v.add_file(directory, named_file(i), std::move(f));
+        }
+    }
+    static_cast<void>(write_volume(dir / "tree.img", v));
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -254,6 +283,7 @@ int main(int argc, char** argv)
         make_text_set(dir);
         make_directory_volume(dir / "dirs.img");
         make_host_directory(dir / "hostdir", dir / "listing.txt");
+        make_tree_set(dir);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "%s: %s\n", argv[0], e.what());
         return 1;

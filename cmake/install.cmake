@@ -20,3 +20,8 @@ install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/man/odscp.1 ${CMAKE_CURRENT_SOURCE_DIR
 install(TARGETS mkvolume RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT odscp)
 install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/man/mkvolume.1
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT odscp)
+
+# odstar, to list and extract whole volumes, with its own page.
+install(TARGETS odstar RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT odscp)
+install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/man/odstar.1
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT odscp)

@@ -6,6 +6,7 @@
 
 char* const* current_arg = nullptr;
 const char* report_separator = " -- ";
+const char* report_line_prefix = "";
 std::uint64_t report_count = 0;
 
 namespace {
@@ -24,7 +25,7 @@ void set_report_subject(const char* subject)
 void report(const char* format, ...)
 {
     const char* subject = current_arg != nullptr && *current_arg != nullptr ? *current_arg : "";
-    std::fprintf(stderr, "%s%s", subject, report_separator);
+    std::fprintf(stderr, "%s%s%s", report_line_prefix, subject, report_separator);
     va_list args;
     va_start(args, format);
     std::vfprintf(stderr, format, args);

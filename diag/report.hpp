@@ -12,6 +12,11 @@ extern char* const* current_arg;
 // sets its own.
 extern const char* report_separator;
 
+// Written before the subject of every line: "" unless a program that keeps a
+// line of its own on the terminal (a progress display) sets a sequence that
+// clears it.
+extern const char* report_line_prefix;
+
 // Lines written by report since the program started, for a program that turns
 // failures into its exit status.
 extern std::uint64_t report_count;

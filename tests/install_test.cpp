@@ -197,6 +197,33 @@ TEST_F(installed_tree, holds_mkvolume_and_its_page)
     EXPECT_EQ(r.out.rfind("usage: mkvolume ", 0), 0u) << r.out;
 }
 
+// odstar is installed beside odscp with its own page, and runs from there.
+TEST_F(installed_tree, holds_odstar_and_its_page)
+{
+    const fs::path odstar = installed("bin/odstar");
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(odstar)));
+    EXPECT_EQ(::access(odstar.c_str(), X_OK), 0);
+    EXPECT_EQ(read_file(installed("share/man/man1/odstar.1")),
+              read_file(source_dir / "man/odstar.1"));
+    const run_result r = run({odstar.string(), "--help"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind("usage: odstar ", 0), 0u) << r.out;
+}
+
+// odstar's page renders cleanly.
+TEST(manual_page, odstar_page_renders_cleanly)
+{
+    if (!have_program("groff"))
+        GTEST_SKIP() << "groff is not installed (Debian package groff-base)";
+    for (const char* device : {"-z", "-Tutf8"}) {
+        SCOPED_TRACE(device);
+        const run_result r =
+            run({"groff", "-man", "-ww", device, (source_dir / "man/odstar.1").string()});
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.err, "");
+    }
+}
+
 TEST_F(installed_tree, each_name_without_arguments_prints_its_usage_line)
 {
     for (const char* name : {"bin/odscp", "bin/lsods"}) {
