@@ -1,0 +1,377 @@
+// The FUSE operations: lookups through a bounded cache of names, directory
+// listings that resume where the last one stopped, reads, attributes, and
+// EROFS for every change.
+#include "odsfs/ops.hpp"
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+
+#include "odsfs/cache.hpp"
+#include "odsfs/content.hpp"
+#include "odsfs/names.hpp"
+#include "odsfs/nodes.hpp"
+
+namespace odsfs {
+
+namespace {
+
+// The volume never changes under the mount: what the kernel has been told
+// stays true.
+constexpr double TIMEOUT_SECONDS = 86400.0;
+// Names looked up or listed, and the inode each leads to.
+constexpr std::size_t NAME_CACHE_ENTRIES = 65536;
+
+struct name_target {
+    std::uint64_t inode = 0;
+    std::string spec;
+};
+
+bounded_cache<std::string, name_target> names(NAME_CACHE_ENTRIES);
+std::vector<std::uint8_t> read_buffer;
+std::unique_ptr<dir_walk> lookup_walk = std::make_unique<dir_walk>();
+
+// Replies with an error; replies' own failures (the request was interrupted) need nothing.
+void fail(fuse_req_t req, int error)
+{
+    fuse_reply_err(req, error);
+}
+
+std::string name_key(std::uint64_t parent, const std::string& upper)
+{
+    return std::to_string(parent) + "/" + upper;
+}
+
+void remember(std::uint64_t parent, const std::string& parent_spec, const dir_entry& e,
+              const shown_name& shown)
+{
+    const std::string upper = lookup_key_of(shown.name.data(), shown.name.size());
+    names.put(name_key(parent, upper),
+              {inode_of(e.fid, shown.directory), child_spec(parent_spec, e, shown.directory)});
+}
+
+// The node of a directory inode; nullptr after replying with the error.
+node* directory_node(fuse_req_t req, fuse_ino_t ino)
+{
+    node* n = find_node(ino);
+    if (n == nullptr)
+        fuse_reply_err(req, EIO);
+    else if (!n->directory)
+        fuse_reply_err(req, ENOTDIR);
+    return n != nullptr && n->directory ? n : nullptr;
+}
+
+// Scans the directory for upper, remembering every name it passes.
+bool scan_for(std::uint64_t parent, const node& dir, const std::string& upper, name_target& found)
+{
+    start_walk(*lookup_walk, dir.header);
+    dir_entry e;
+    bool newest = false;
+    report_about(dir.spec);
+    while (next_walk_entry(*lookup_walk, e, newest)) {
+        shown_name shown[2];
+        const std::size_t count = shown_names(e, newest, settings.versions, settings.lower, shown);
+        for (std::size_t i = 0; i < count; ++i) {
+            remember(parent, dir.spec, e, shown[i]);
+            if (lookup_key_of(shown[i].name.data(), shown[i].name.size()) == upper) {
+                found = {inode_of(e.fid, shown[i].directory),
+                         child_spec(dir.spec, e, shown[i].directory)};
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+void reply_entry(fuse_req_t req, const node& n)
+{
+    fuse_entry_param e{};
+    e.ino = n.inode;
+    fill_stat(n, e.attr);
+    e.attr_timeout = TIMEOUT_SECONDS;
+    e.entry_timeout = TIMEOUT_SECONDS;
+    fuse_reply_entry(req, &e);
+}
+
+void reply_no_entry(fuse_req_t req)
+{
+    fuse_entry_param e{};
+    e.entry_timeout = TIMEOUT_SECONDS; // the kernel remembers the name is absent
+    fuse_reply_entry(req, &e);
+}
+
+void do_lookup(fuse_req_t req, fuse_ino_t parent, const char* name)
+{
+    const node* dir = directory_node(req, parent);
+    if (dir == nullptr)
+        return;
+    const std::string upper = lookup_key_of(name, std::strlen(name));
+    name_target target;
+    if (const name_target* held = names.find(name_key(parent, upper)))
+        target = *held;
+    else if (!scan_for(parent, *dir, upper, target))
+        return reply_no_entry(req);
+    const node* child = find_node(target.inode, target.spec);
+    if (child == nullptr)
+        return fail(req, EIO);
+    reply_entry(req, *child);
+}
+
+void do_getattr(fuse_req_t req, fuse_ino_t ino, fuse_file_info*)
+{
+    const node* n = find_node(ino);
+    if (n == nullptr)
+        return fail(req, EIO);
+    struct stat st;
+    fill_stat(*n, st);
+    fuse_reply_attr(req, &st, TIMEOUT_SECONDS);
+}
+
+void do_open(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi)
+{
+    if ((fi->flags & O_ACCMODE) != O_RDONLY || (fi->flags & O_TRUNC) != 0)
+        return fail(req, EROFS);
+    const node* n = find_node(ino);
+    if (n == nullptr)
+        return fail(req, EIO);
+    if (n->directory)
+        return fail(req, EISDIR);
+    fi->fh = reinterpret_cast<std::uint64_t>(open_content(*n).release());
+    fi->keep_cache = 1;
+    if (fuse_reply_open(req, fi) != 0)
+        delete reinterpret_cast<open_file*>(fi->fh);
+}
+
+void do_read(fuse_req_t req, fuse_ino_t, size_t size, off_t off, fuse_file_info* fi)
+{
+    auto* f = reinterpret_cast<open_file*>(fi->fh);
+    const std::uint8_t* data = nullptr;
+    std::size_t length = 0;
+    if (off < 0)
+        return fail(req, EINVAL);
+    const int error = read_content(*f, static_cast<std::uint64_t>(off), std::min(size, MAX_READ),
+                                   read_buffer, data, length);
+    if (error != 0)
+        return fail(req, error);
+    fuse_reply_buf(req, reinterpret_cast<const char*>(data), length);
+}
+
+void do_release(fuse_req_t req, fuse_ino_t, fuse_file_info* fi)
+{
+    delete reinterpret_cast<open_file*>(fi->fh);
+    fuse_reply_err(req, 0);
+}
+
+// An open directory: its walk, and the names to list from position on (0 is
+// ".", 1 "..", then the entries' names in order).
+struct open_directory {
+    std::uint64_t inode = 0;
+    node dir;
+    std::unique_ptr<dir_walk> walk = std::make_unique<dir_walk>();
+    off_t position = 0;
+    bool ended = false;
+    dir_entry entry;
+    shown_name pending[2];
+    std::size_t pending_count = 0;
+    std::size_t pending_next = 0;
+};
+
+void rewind(open_directory& d)
+{
+    start_walk(*d.walk, d.dir.header);
+    d.position = 0;
+    d.ended = false;
+    d.pending_count = 0;
+    d.pending_next = 0;
+}
+
+// The name at d.position, without moving on; false at the end.
+bool peek_name(open_directory& d, std::string& name, std::uint64_t& inode, bool& directory)
+{
+    if (d.position < 2) {
+        name = d.position == 0 ? "." : "..";
+        inode = d.inode;
+        directory = true;
+        return true;
+    }
+    while (d.pending_next == d.pending_count) {
+        bool newest = false;
+        if (d.ended || !next_walk_entry(*d.walk, d.entry, newest)) {
+            d.ended = true;
+            return false;
+        }
+        d.pending_count =
+            shown_names(d.entry, newest, settings.versions, settings.lower, d.pending);
+        d.pending_next = 0;
+        for (std::size_t i = 0; i < d.pending_count; ++i)
+            remember(d.inode, d.dir.spec, d.entry, d.pending[i]);
+    }
+    const shown_name& s = d.pending[d.pending_next];
+    name = s.name;
+    inode = inode_of(d.entry.fid, s.directory);
+    directory = s.directory;
+    return true;
+}
+
+void move_on(open_directory& d)
+{
+    if (d.position >= 2)
+        ++d.pending_next;
+    ++d.position;
+}
+
+void do_opendir(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi)
+{
+    const node* n = directory_node(req, ino);
+    if (n == nullptr)
+        return;
+    auto d = std::make_unique<open_directory>();
+    d->inode = ino;
+    d->dir = *n;
+    rewind(*d);
+    fi->fh = reinterpret_cast<std::uint64_t>(d.release());
+    fi->keep_cache = 1;
+    fi->cache_readdir = 1;
+    if (fuse_reply_open(req, fi) != 0)
+        delete reinterpret_cast<open_directory*>(fi->fh);
+}
+
+void do_readdir(fuse_req_t req, fuse_ino_t, size_t size, off_t off, fuse_file_info* fi)
+{
+    auto& d = *reinterpret_cast<open_directory*>(fi->fh);
+    report_about(d.dir.spec);
+    std::string name;
+    std::uint64_t inode = 0;
+    bool directory = false;
+    if (off != d.position) {
+        rewind(d);
+        while (d.position < off && peek_name(d, name, inode, directory))
+            move_on(d);
+    }
+    std::vector<char> buffer(size);
+    std::size_t used = 0;
+    while (peek_name(d, name, inode, directory)) {
+        struct stat st {};
+        st.st_ino = inode;
+        st.st_mode = directory ? S_IFDIR : S_IFREG;
+        const std::size_t need = fuse_add_direntry(req, buffer.data() + used, size - used,
+                                                   name.c_str(), &st, d.position + 1);
+        if (need > size - used)
+            break;
+        used += need;
+        move_on(d);
+    }
+    fuse_reply_buf(req, buffer.data(), used);
+}
+
+void do_releasedir(fuse_req_t req, fuse_ino_t, fuse_file_info* fi)
+{
+    delete reinterpret_cast<open_directory*>(fi->fh);
+    fuse_reply_err(req, 0);
+}
+
+void do_statfs(fuse_req_t req, fuse_ino_t)
+{
+    struct statvfs st;
+    fill_statvfs(st);
+    fuse_reply_statfs(req, &st);
+}
+
+// An attribute's value, or its length when size is 0.
+void reply_value(fuse_req_t req, const std::string& value, size_t size)
+{
+    if (size == 0)
+        fuse_reply_xattr(req, value.size());
+    else if (size < value.size())
+        fuse_reply_err(req, ERANGE);
+    else
+        fuse_reply_buf(req, value.data(), value.size());
+}
+
+void do_getxattr(fuse_req_t req, fuse_ino_t ino, const char* name, size_t size)
+{
+    const node* n = find_node(ino);
+    if (n == nullptr)
+        return fail(req, EIO);
+    std::string value;
+    if (!vms_attribute(*n, name, value))
+        return fail(req, ENODATA);
+    reply_value(req, value, size);
+}
+
+void do_listxattr(fuse_req_t req, fuse_ino_t ino, size_t size)
+{
+    if (find_node(ino) == nullptr)
+        return fail(req, EIO);
+    reply_value(req, vms_attribute_names(), size);
+}
+
+void do_init(void*, fuse_conn_info* conn)
+{
+    conn->max_read = MAX_READ;
+    conn->want &= ~static_cast<unsigned>(FUSE_CAP_ATOMIC_O_TRUNC);
+}
+
+// Every change is refused: the volume is read-only.
+void refuse(fuse_req_t req)
+{
+    fail(req, EROFS);
+}
+
+fuse_lowlevel_ops make_operations()
+{
+    fuse_lowlevel_ops ops{};
+    ops.init = do_init;
+    ops.lookup = do_lookup;
+    ops.getattr = do_getattr;
+    ops.open = do_open;
+    ops.read = do_read;
+    ops.release = do_release;
+    ops.opendir = do_opendir;
+    ops.readdir = do_readdir;
+    ops.releasedir = do_releasedir;
+    ops.statfs = do_statfs;
+    ops.getxattr = do_getxattr;
+    ops.listxattr = do_listxattr;
+    ops.setattr = [](fuse_req_t req, fuse_ino_t, struct stat*, int, fuse_file_info*) {
+        refuse(req);
+    };
+    ops.mknod = [](fuse_req_t req, fuse_ino_t, const char*, mode_t, dev_t) { refuse(req); };
+    ops.mkdir = [](fuse_req_t req, fuse_ino_t, const char*, mode_t) { refuse(req); };
+    ops.unlink = [](fuse_req_t req, fuse_ino_t, const char*) { refuse(req); };
+    ops.rmdir = [](fuse_req_t req, fuse_ino_t, const char*) { refuse(req); };
+    ops.symlink = [](fuse_req_t req, const char*, fuse_ino_t, const char*) { refuse(req); };
+    ops.rename = [](fuse_req_t req, fuse_ino_t, const char*, fuse_ino_t, const char*, unsigned) {
+        refuse(req);
+    };
+    ops.link = [](fuse_req_t req, fuse_ino_t, fuse_ino_t, const char*) { refuse(req); };
+    ops.write = [](fuse_req_t req, fuse_ino_t, const char*, size_t, off_t, fuse_file_info*) {
+        refuse(req);
+    };
+    ops.create = [](fuse_req_t req, fuse_ino_t, const char*, mode_t, fuse_file_info*) {
+        refuse(req);
+    };
+    ops.setxattr = [](fuse_req_t req, fuse_ino_t, const char*, const char*, size_t, int) {
+        refuse(req);
+    };
+    ops.removexattr = [](fuse_req_t req, fuse_ino_t, const char*) { refuse(req); };
+    ops.fallocate = [](fuse_req_t req, fuse_ino_t, int, off_t, off_t, fuse_file_info*) {
+        refuse(req);
+    };
+    return ops;
+}
+
+const fuse_lowlevel_ops operation_table = make_operations();
+
+} // namespace
+
+const fuse_lowlevel_ops& operations()
+{
+    return operation_table;
+}
+
+} // namespace odsfs
