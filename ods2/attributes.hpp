@@ -46,13 +46,14 @@ struct file_attributes {
     file_id back_link; // the directory that holds the file
     std::uint8_t record_format = RECFMT_UNDEFINED;
     std::uint8_t record_attributes = 0;
+    std::uint8_t organization = 0; // bits 7-4 of the record type byte: 0 sequential
     std::uint16_t record_size = 0;
-    std::uint8_t vfc_size = 0;          // VFC fixed header bytes (0 stands for 2)
-    std::uint32_t highest_block = 0;    // blocks allocated, as the header records
-    std::uint32_t eof_block = 0;        // end-of-file block
-    std::uint16_t first_free_byte = 0;  // bytes used in the end-of-file block
-    std::uint64_t size_bytes = 0;       // bytes to the end of file
-    std::uint32_t blocks_used = 0;      // blocks up to the end of file
+    std::uint8_t vfc_size = 0;         // VFC fixed header bytes (0 stands for 2)
+    std::uint32_t highest_block = 0;   // blocks allocated, as the header records
+    std::uint32_t eof_block = 0;       // end-of-file block
+    std::uint16_t first_free_byte = 0; // bytes used in the end-of-file block
+    std::uint64_t size_bytes = 0;      // bytes to the end of file
+    std::uint32_t blocks_used = 0;     // blocks up to the end of file
     std::uint32_t file_characteristics = 0;
     bool directory = false; // the header marks the file a directory
     uic owner;

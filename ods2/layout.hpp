@@ -42,6 +42,12 @@ inline constexpr std::size_t HB_IBMAP_LBN = 24;  // u32: LBN of the bitmap's fir
 inline constexpr std::size_t HB_IBMAP_SIZE = 32; // u16: blocks in the bitmap
 inline constexpr std::size_t HB_CLUSTER = 14;    // u16: blocks per cluster of the storage bitmap
 static_assert(HB_IBMAP_LBN == HB_IBMAP_VBN + 2);
+// What says a volume is ODS-2; only the diagnosis of a volume reads these.
+inline constexpr std::size_t HB_STRUCTURE_LEVEL = 12; // u16: level in the high byte
+inline constexpr std::size_t HB_FORMAT = 496;         // 12 bytes: "DECFILE11B", blank-padded
+inline constexpr char HB_FORMAT_TEXT[] = "DECFILE11B";
+inline constexpr std::uint8_t STRUCTURE_LEVEL_ODS2 = 2;
+inline constexpr std::uint8_t STRUCTURE_LEVEL_ODS5 = 5;
 
 // The first headers of the index file lie in consecutive blocks right after the
 // bitmap: file 1 (the index file itself) first, file 4 (the MFD) three further on.
@@ -67,6 +73,60 @@ inline constexpr std::size_t FH_PROTECTION = 64;  // u16: system, owner, group, 
 static_assert(FH_EFBLK_LOW == FH_EFBLK_HIGH + 2);
 static_assert(FH_FFBYTE == FH_EFBLK_LOW + 2);
 static_assert(FH_PROTECTION == FH_OWNER_GROUP + 2);
+
+// The rest of the file header's fixed area. A file id is 6 bytes: number bits
+// 15-0, sequence, relative volume, number bits 23-16.
+inline constexpr std::size_t FH_IDENT_OFFSET = 0;     // u8: identification area start, in words
+inline constexpr std::size_t FH_FILE_NUMBER = 8;      // u16: this header's file number, bits 15-0
+inline constexpr std::size_t FH_FILE_SEQUENCE = 10;   // u16: file sequence number
+inline constexpr std::size_t FH_FILE_RVN = 12;        // u8: relative volume number
+inline constexpr std::size_t FH_FILE_NUMBER_HIGH = 13; // u8: file number, bits 23-16
+// The record attribute area, 32 bytes from byte 20.
+inline constexpr std::size_t FH_RECORD_TYPE = 20;  // u8: bits 3-0 format, bits 7-4 organization
+inline constexpr std::size_t FH_RECORD_ATTRIBUTES = 21; // u8: carriage control, no span
+inline constexpr std::size_t FH_RECORD_SIZE = 22;       // u16: record size (fixed: every record)
+inline constexpr std::size_t FH_HIBLK_HIGH = 24;        // u16: blocks allocated, bits 31-16
+inline constexpr std::size_t FH_HIBLK_LOW = 26;         // u16: blocks allocated, bits 15-0
+inline constexpr std::size_t FH_BUCKET_SIZE = 34;       // u8: bucket size (relative, indexed)
+inline constexpr std::size_t FH_VFC_SIZE = 35;          // u8: VFC fixed header bytes, 0 for 2
+inline constexpr std::size_t FH_MAX_RECORD = 36;        // u16: longest record
+inline constexpr std::size_t FH_DEFAULT_EXTEND = 38;    // u16: default extension, in blocks
+inline constexpr std::size_t FH_GLOBAL_BUFFERS = 40;    // u16: global buffer count
+inline constexpr std::size_t FH_VERSIONS = 50;          // u16: version limit
+inline constexpr std::size_t FH_FILE_CHARACTERISTICS = 52; // u32: FCH_* bits
+inline constexpr std::size_t FH_OWNER_MEMBER = 60;         // u16: UIC member of the owner
+inline constexpr std::size_t FH_BACK_LINK = 66;            // 6 bytes: file id of the directory
+inline constexpr std::size_t FH_FIXED_AREA_END = 80;       // the variable areas start at or after
+inline constexpr std::size_t FH_CHECKSUM = 510;            // u16: sum of the 255 words before it
+inline constexpr std::size_t FID_NUMBER = 0;               // in a file id: u16, bits 15-0
+inline constexpr std::size_t FID_SEQUENCE = 2;             // u16
+inline constexpr std::size_t FID_RVN = 4;                  // u8
+inline constexpr std::size_t FID_NUMBER_HIGH = 5;          // u8: bits 23-16
+inline constexpr std::size_t FID_SIZE = 6;
+static_assert(FH_FILE_NUMBER_HIGH == FH_FILE_NUMBER + FID_NUMBER_HIGH);
+static_assert(FH_EXT_FILE_NUMBER == FH_FILE_NUMBER + FID_SIZE);
+static_assert(FH_EXT_FILE_NUMBER_HIGH == FH_EXT_FILE_NUMBER + FID_NUMBER_HIGH);
+static_assert(FH_RECORD_TYPE == FH_EXT_FILE_NUMBER + FID_SIZE);
+static_assert(FH_HIBLK_LOW == FH_HIBLK_HIGH + 2 && FH_EFBLK_HIGH == FH_HIBLK_LOW + 2);
+static_assert(FH_OWNER_GROUP == FH_OWNER_MEMBER + 2);
+static_assert(FH_BACK_LINK == FH_PROTECTION + 2);
+inline constexpr std::uint8_t FH_RECORD_FORMAT_MASK = 0x0F;
+inline constexpr unsigned FH_ORGANIZATION_SHIFT = 4;
+inline constexpr std::uint32_t FCH_DIRECTORY = 0x2000; // the file is a directory
+
+// The identification area, at FH_IDENT_OFFSET words: the name and dates.
+inline constexpr std::size_t FI_NAME = 0;          // 20 bytes: "NAME.TYPE;VERSION", blank-padded
+inline constexpr std::size_t FI_NAME_LENGTH = 20;
+inline constexpr std::size_t FI_REVISION = 20;     // u16: revision count
+inline constexpr std::size_t FI_CREATED = 22;      // u64: creation time
+inline constexpr std::size_t FI_REVISED = 30;      // u64: revision time
+inline constexpr std::size_t FI_EXPIRES = 38;      // u64: expiration time
+inline constexpr std::size_t FI_BACKUP = 46;       // u64: backup time
+inline constexpr std::size_t FI_NAME_EXT = 54;     // 66 bytes: the name's continuation
+inline constexpr std::size_t FI_NAME_EXT_LENGTH = 66;
+inline constexpr std::size_t FI_SIZE = 120;
+static_assert(FI_REVISION == FI_NAME + FI_NAME_LENGTH);
+static_assert(FI_NAME_EXT + FI_NAME_EXT_LENGTH == FI_SIZE);
 
 // Protection: a set bit denies the access. Only the read bits of group and world count.
 inline constexpr std::uint16_t PROT_GROUP_NOREAD = 0x0100;
