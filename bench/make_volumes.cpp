@@ -141,7 +141,7 @@ void make_data_volume(const fs::path& path, const std::vector<std::uint8_t>& dat
                       const vb::placement& place, const std::vector<std::uint8_t>* small)
 {
     vb::volume_builder v;
-    const auto dir = v.add_directory(vb::MFD_FILE, "BENCH");
+    const auto dir = v.add_directory(vb::MFD_FILE_NUMBER, "BENCH");
     const auto file = v.add_file(dir, "DATA.BIN", binary_file(data, place));
     if (small != nullptr)
         v.add_file(dir, "SMALL.BIN", binary_file(*small, {}));
@@ -153,7 +153,7 @@ void make_data_volume(const fs::path& path, const std::vector<std::uint8_t>& dat
 void make_text_volume(const fs::path& path, const std::vector<std::string>& lines)
 {
     vb::volume_builder v;
-    const auto dir = v.add_directory(vb::MFD_FILE, "BENCH");
+    const auto dir = v.add_directory(vb::MFD_FILE_NUMBER, "BENCH");
     const auto file = v.add_file(dir, "TEXT.TXT", vb::text_file(lines));
     describe_file(write_volume(path, v), file, "TEXT.TXT");
 }
@@ -178,7 +178,7 @@ void add_named_directory(vb::volume_builder& v, const std::string& name, int fil
 {
     vb::directory_options d;
     d.file_number = number++;
-    const auto dir = v.add_directory(vb::MFD_FILE, name, d);
+    const auto dir = v.add_directory(vb::MFD_FILE_NUMBER, name, d);
     for (int i = 1; i <= files; ++i) {
         vb::file_options f = vb::binary_file(named_file_bytes(i));
         f.file_number = number++;
@@ -190,7 +190,7 @@ void add_named_directory(vb::volume_builder& v, const std::string& name, int fil
 void make_directory_volume(const fs::path& path)
 {
     vb::volume_builder v;
-    std::uint32_t number = vb::FIRST_USER_FILE;
+    std::uint32_t number = vb::FIRST_USER_FILE_NUMBER;
     add_named_directory(v, "D10K", SMALL_DIRECTORY, number);
     add_named_directory(v, "D20K", LARGE_DIRECTORY, number);
     static_cast<void>(write_volume(path, v));

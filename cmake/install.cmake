@@ -13,3 +13,8 @@ install(FILES ${ODSCP_LSODS_LINK} DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT 
 
 install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/man/odscp.1 ${CMAKE_CURRENT_SOURCE_DIR}/man/lsods.1
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT odscp)
+
+# mkvolume, to make volumes to practise on, with its own page.
+install(TARGETS mkvolume RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT odscp)
+install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/man/mkvolume.1
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT odscp)

@@ -17,7 +17,7 @@ vb::built_volume one_file(const std::string& name, const std::string& bytes,
                           std::optional<std::uint32_t> allocated = {})
 {
     vb::volume_builder b;
-    const auto d = b.add_directory(vb::MFD_FILE, "D");
+    const auto d = b.add_directory(vb::MFD_FILE_NUMBER, "D");
     b.add_file(
         d, name,
         {.data = bytes_of(bytes), .allocated_blocks = allocated, .efblk = efblk, .ffbyte = ffbyte});
@@ -79,11 +79,11 @@ TEST_F(copying, a_file_without_blocks_is_empty_in_every_mode)
 TEST_F(copying, host_file_is_named_as_typed)
 {
     vb::volume_builder b;
-    const auto d = b.add_directory(vb::MFD_FILE, "D");
+    const auto d = b.add_directory(vb::MFD_FILE_NUMBER, "D");
     b.add_file(d, "NOTES.TXT", {.data = bytes_of("one"), .version = 1});
     b.add_file(d, "NOTES.TXT", {.data = bytes_of("two"), .version = 2});
     b.add_file(d, "README.", {.data = bytes_of("readme")});
-    b.add_file(b.add_directory(vb::MFD_FILE, "E"), "NOTES.TXT", {.data = bytes_of("other dir")});
+    b.add_file(b.add_directory(vb::MFD_FILE_NUMBER, "E"), "NOTES.TXT", {.data = bytes_of("other dir")});
     const auto v = b.build();
     const auto r =
         run(v, {"-i", "[d]Notes.Txt;1", "readme", "README;", "[e]notes.txt", "[d]notes.txt;1"});
@@ -138,7 +138,7 @@ TEST_F(copying, a_copy_cut_short_does_not_garble_the_next)
     // the record claims 2000 bytes but the end of file comes after 600
     const std::string cut = "\xD0\x07"s + std::string(598, 'x');
     vb::volume_builder b;
-    const auto d = b.add_directory(vb::MFD_FILE, "D");
+    const auto d = b.add_directory(vb::MFD_FILE_NUMBER, "D");
     b.add_file(d, "CUT.TXT", {.data = bytes_of(cut)});
     b.add_file(d, "OK.TXT", vb::text_file({"fine", "lines"}));
     const auto r = run(b.build(), {"-s", "[d]cut.txt", "ok.txt"});
@@ -177,7 +177,7 @@ TEST_F(copying, binary_mode_is_refused_before_anything_is_opened)
 TEST_F(copying, options_act_on_the_arguments_after_them)
 {
     vb::volume_builder b;
-    const auto d = b.add_directory(vb::MFD_FILE, "D");
+    const auto d = b.add_directory(vb::MFD_FILE_NUMBER, "D");
     b.add_file(d, "A.TXT", vb::text_file({"a"}));
     b.add_file(d, "B.TXT", vb::text_file({"b"}));
     const auto r =
@@ -193,7 +193,7 @@ TEST_F(copying, write_errors_are_reported_once)
     // a small file fails only when the stream is flushed or closed, a large one
     // while it is written; either way each file specification reports it once
     vb::volume_builder b;
-    const auto d = b.add_directory(vb::MFD_FILE, "D");
+    const auto d = b.add_directory(vb::MFD_FILE_NUMBER, "D");
     b.add_file(d, "SMALL.TXT", vb::text_file({"short"}));
     b.add_file(d, "LARGE.TXT", vb::text_file(std::vector<std::string>(3000, std::string(99, 'w'))));
     const auto v = b.build();
@@ -216,7 +216,7 @@ TEST_F(copying, fragmented_files_and_extension_headers)
 {
     const std::string data = patterned(300 * 512 + 77);
     vb::volume_builder b({.header_slots = 400, .primary_header_slots = 20});
-    const auto d = b.add_directory(vb::MFD_FILE, "D");
+    const auto d = b.add_directory(vb::MFD_FILE_NUMBER, "D");
     const auto f = b.add_file(d, "FRAG.DAT",
                               {.data = bytes_of(data),
                                .place = {.kind = vb::layout::fragmented,

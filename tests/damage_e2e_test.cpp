@@ -20,7 +20,7 @@ base_volume base()
 {
     vb::volume_builder b;
     base_volume out;
-    out.dir = b.add_directory(vb::MFD_FILE, "D");
+    out.dir = b.add_directory(vb::MFD_FILE_NUMBER, "D");
     out.file =
         b.add_file(out.dir, "F.TXT", vb::text_file({"first", std::string(700, 'm'), "last"}));
     b.add_file(out.dir, "G.TXT", vb::text_file({"g"}));
@@ -62,26 +62,26 @@ TEST_F(damaged_volume, every_kind_of_damage_gives_its_own_messages)
              five_no_device},
         {"home block pointing at LBN 0",
          [](base_volume& b) {
-             b.v.image.set_u32(1, vb::HM_IBMAPLBN, 0);
-             b.v.image.set_u16(1, vb::HM_IBMAPSIZE, 0);
+             b.v.image.set_u32(1, vb::HB_IBMAP_LBN, 0);
+             b.v.image.set_u16(1, vb::HB_IBMAP_SIZE, 0);
          },
          no_device + "Bad block in file\n" + no_device +
              "Can't read index file header on /dev/vmsDKA0\n" + five_no_device},
         {"index file header unreadable",
-         [](base_volume& b) { b.v.image.set_u32(1, vb::HM_IBMAPLBN, 0x7FFFFFF0); },
+         [](base_volume& b) { b.v.image.set_u32(1, vb::HB_IBMAP_LBN, 0x7FFFFFF0); },
          no_device + "Read error\n" + no_device + "Can't read index file header on /dev/vmsDKA0\n" +
              five_no_device},
         {"MFD header unreadable",
-         [](base_volume& b) { b.v.image.resize(b.v.header_lbn(vb::MFD_FILE)); },
+         [](base_volume& b) { b.v.image.resize(b.v.header_lbn(vb::MFD_FILE_NUMBER)); },
          no_device + "Read error\n" + no_device + "Can't read mfd header on /dev/vmsDKA0\n" +
              five_no_device},
         {"file map past the header",
-         [](base_volume& b) { b.v.set_header_u8(b.file, vb::FH_MPOFFSET, 254); }, BINARY,
+         [](base_volume& b) { b.v.set_header_u8(b.file, vb::FH_MAP_OFFSET, 254); }, BINARY,
          [](const std::string& out) { EXPECT_EQ(out, "F.TXT;1\nG.TXT;1\n"); }},
         {"pointer to LBN 0",
          [](base_volume& b) {
              const auto h = b.v.header(b.file);
-             const std::size_t map = std::size_t{h[vb::FH_MPOFFSET]} * 2;
+             const std::size_t map = std::size_t{h[vb::FH_MAP_OFFSET]} * 2;
              b.v.set_header_u16(b.file, map, 0x4001); // format 1, 2 blocks
              b.v.set_header_u16(b.file, map + 2, 0);
          },
@@ -95,7 +95,7 @@ TEST_F(damaged_volume, every_kind_of_damage_gives_its_own_messages)
          }},
         {"extension chain that loops",
          [](base_volume& b) {
-             b.v.set_header_u16(b.file, vb::FH_EXT_FID_NUM, static_cast<std::uint16_t>(b.file));
+             b.v.set_header_u16(b.file, vb::FH_EXT_FILE_NUMBER, static_cast<std::uint16_t>(b.file));
          },
          BINARY,
          [](const std::string& out) {
@@ -106,7 +106,7 @@ TEST_F(damaged_volume, every_kind_of_damage_gives_its_own_messages)
          }},
         {"directory continuing in itself, with no end-of-file block",
          [](base_volume& b) {
-             b.v.set_header_u16(b.dir, vb::FH_EXT_FID_NUM, static_cast<std::uint16_t>(b.dir));
+             b.v.set_header_u16(b.dir, vb::FH_EXT_FILE_NUMBER, static_cast<std::uint16_t>(b.dir));
              b.v.set_header_efblk(b.dir, 0);
          },
          BINARY,
@@ -118,7 +118,7 @@ TEST_F(damaged_volume, every_kind_of_damage_gives_its_own_messages)
         {"directory whose map names its block more often than the device has blocks",
          [](base_volume& b) {
              // 40 one-block pointers to its only block, on a device of 32 blocks
-             const std::size_t map = std::size_t{b.v.header(b.dir)[vb::FH_MPOFFSET]} * 2;
+             const std::size_t map = std::size_t{b.v.header(b.dir)[vb::FH_MAP_OFFSET]} * 2;
              const auto lbn = static_cast<std::uint32_t>(b.v.lbn_of_vbn(b.dir, 1));
              ASSERT_EQ(b.v.image.device_blocks(), 32u);
              for (std::size_t i = 0; i < 40; ++i) {
@@ -126,7 +126,7 @@ TEST_F(damaged_volume, every_kind_of_damage_gives_its_own_messages)
                                     static_cast<std::uint16_t>(0x4000 | (lbn >> 16) << 8));
                  b.v.set_header_u16(b.dir, map + 4 * i + 2, static_cast<std::uint16_t>(lbn));
              }
-             b.v.set_header_u8(b.dir, vb::FH_MAP_INUSE, 80);
+             b.v.set_header_u8(b.dir, vb::FH_MAP_IN_USE, 80);
              b.v.set_header_efblk(b.dir, 0);
          },
          BINARY,
@@ -168,7 +168,7 @@ TEST_F(damaged_volume, every_kind_of_damage_gives_its_own_messages)
         {"a header of zeros", [](base_volume& b) { b.v.image.zero_block(b.v.header_lbn(b.file)); },
          BINARY, [](const std::string& out) { EXPECT_EQ(out, "F.TXT;1\nG.TXT;1\n"); }},
         {"an index file header of zeros",
-         [](base_volume& b) { b.v.image.zero_block(b.v.header_lbn(vb::INDEX_FILE)); },
+         [](base_volume& b) { b.v.image.zero_block(b.v.header_lbn(vb::INDEX_FILE_NUMBER)); },
          "DKA0:[d] -- Can't get file header for directory [D]\n" +
              each_copy("No directory specified") + "f.txt -- No directory specified\n"},
     };

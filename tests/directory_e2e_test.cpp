@@ -12,16 +12,16 @@ class directories : public volume_e2e {};
 vb::built_volume nested()
 {
     vb::volume_builder b;
-    const auto a = b.add_directory(vb::MFD_FILE, "A");
+    const auto a = b.add_directory(vb::MFD_FILE_NUMBER, "A");
     const auto ab = b.add_directory(a, "B");
     const auto abc = b.add_directory(ab, "C");
     b.add_file(a, "X.DAT", {.data = bytes_of("three"), .version = 3});
     b.add_file(a, "X.DAT", {.data = bytes_of("twelve"), .version = 12});
     b.add_file(ab, "B.TXT", vb::text_file({"in b"}));
     b.add_file(abc, "C.TXT", vb::text_file({"in c"}));
-    const auto nine = b.add_directory(vb::MFD_FILE, "ABCDEFGHI");
+    const auto nine = b.add_directory(vb::MFD_FILE_NUMBER, "ABCDEFGHI");
     b.add_file(nine, "N.TXT", vb::text_file({"nine"}));
-    b.add_directory(vb::MFD_FILE, "TWO", {.version = 2});
+    b.add_directory(vb::MFD_FILE_NUMBER, "TWO", {.version = 2});
     return b.build();
 }
 
@@ -90,7 +90,7 @@ TEST_F(directories, a_failed_walk_keeps_the_current_directory)
 TEST_F(directories, version_selection)
 {
     vb::volume_builder b;
-    const auto d = b.add_directory(vb::MFD_FILE, "D");
+    const auto d = b.add_directory(vb::MFD_FILE_NUMBER, "D");
     for (std::uint16_t v : {7, 5, 2})
         b.add_file(d, "X.DAT", {.data = bytes_of("v" + std::to_string(v)), .version = v});
     const auto vol = b.build();
@@ -111,7 +111,7 @@ TEST_F(directories, version_selection)
 TEST_F(directories, only_the_first_record_of_a_name_is_searched)
 {
     vb::volume_builder b;
-    const auto d = b.add_directory(vb::MFD_FILE, "D", {.max_entries_per_record = 2});
+    const auto d = b.add_directory(vb::MFD_FILE_NUMBER, "D", {.max_entries_per_record = 2});
     for (std::uint16_t v : {1, 2, 3, 4})
         b.add_file(d, "X.DAT", {.data = bytes_of("v" + std::to_string(v)), .version = v});
     const auto r = run(b.build(), {"-l", "[d]", "-c", "-si", "x.dat;4", "x.dat;3", "x.dat;2"});
@@ -123,7 +123,7 @@ TEST_F(directories, only_the_first_record_of_a_name_is_searched)
 TEST_F(directories, names_match_in_length_and_bytes)
 {
     vb::volume_builder b;
-    const auto d = b.add_directory(vb::MFD_FILE, "D");
+    const auto d = b.add_directory(vb::MFD_FILE_NUMBER, "D");
     b.add_file(d, "A.BC", {.data = bytes_of("abc")});
     b.add_entry(d, "a.b", {.file_number = 6});
     const auto r = run(b.build(), {"-si", "[d]a.b", "a.bc", "A.Bc"});
@@ -144,7 +144,7 @@ struct two_block_directory {
 two_block_directory two_blocks()
 {
     vb::volume_builder b;
-    const auto d = b.add_directory(vb::MFD_FILE, "D");
+    const auto d = b.add_directory(vb::MFD_FILE_NUMBER, "D");
     const auto f = b.add_file(d, "F000.TXT", vb::text_file({"f"}));
     for (int i = 1; i < 40; ++i) {
         char name[16];
@@ -256,7 +256,7 @@ TEST_F(directories, damaged_records_stay_inside_the_block)
 TEST_F(directories, file_numbers_carry_their_high_byte)
 {
     vb::volume_builder b;
-    const auto d = b.add_directory(vb::MFD_FILE, "D");
+    const auto d = b.add_directory(vb::MFD_FILE_NUMBER, "D");
     b.add_file(d, "LOW.DAT", {.data = bytes_of("low"), .file_number = 7});
     b.add_file(d, "HIGH.DAT", {.data = bytes_of("high"), .file_number = 0x10007});
     const auto r = run(b.build(), {"-si", "[d]high.dat", "low.dat"});
@@ -267,9 +267,9 @@ TEST_F(directories, file_numbers_carry_their_high_byte)
 TEST_F(directories, unreadable_directory_header)
 {
     vb::volume_builder b;
-    const auto d = b.add_directory(vb::MFD_FILE, "D");
+    const auto d = b.add_directory(vb::MFD_FILE_NUMBER, "D");
     b.add_entry(d, "GONE.DIR", {.file_number = 60000}); // past the index file's map
-    b.add_entry(vb::MFD_FILE, "GONE.DIR", {.file_number = 60000});
+    b.add_entry(vb::MFD_FILE_NUMBER, "GONE.DIR", {.file_number = 60000});
     const auto r = run(b.build(), {"-l", "[gone]", "[d.gone]"});
     EXPECT_EQ(r.err, "[gone] -- Can't get file header for directory [GONE]\n"
                      "[d.gone] -- Can't get file header for directory [D.GONE]\n");

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iterator>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
@@ -183,6 +184,19 @@ TEST_F(installed_tree, holds_the_program_the_lsods_link_and_both_pages)
         EXPECT_NE(read_file(lsods_page).find("\n.so man1/odscp.1\n"), std::string::npos);
 }
 
+// mkvolume is installed beside odscp with its own page, and runs from there.
+TEST_F(installed_tree, holds_mkvolume_and_its_page)
+{
+    const fs::path mkvolume = installed("bin/mkvolume");
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(mkvolume)));
+    EXPECT_EQ(::access(mkvolume.c_str(), X_OK), 0);
+    EXPECT_EQ(read_file(installed("share/man/man1/mkvolume.1")),
+              read_file(source_dir / "man/mkvolume.1"));
+    const run_result r = run({mkvolume.string(), "-h"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind("usage: mkvolume ", 0), 0u) << r.out;
+}
+
 TEST_F(installed_tree, each_name_without_arguments_prints_its_usage_line)
 {
     for (const char* name : {"bin/odscp", "bin/lsods"}) {
@@ -246,6 +260,42 @@ TEST(manual_page, renders_without_warnings)
         const run_result r = run(command);
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.err, "");
+    }
+}
+
+// mkvolume's page renders cleanly, from the source tree too, and gives every option
+// letter of the program an OPTIONS entry.
+TEST(manual_page, mkvolume_page_renders_and_documents_every_option)
+{
+    const fs::path page = source_dir / "man/mkvolume.1";
+    if (!have_program("groff"))
+        GTEST_SKIP() << "groff is not installed (Debian package groff-base)";
+    for (const char* device : {"-z", "-Tutf8"}) {
+        SCOPED_TRACE(device);
+        const run_result r = run({"groff", "-man", "-ww", device, page.string()});
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.err, "");
+    }
+    const std::string main = read_file(source_dir / "tools/mkvolume/main.cpp");
+    static const std::regex letter_case(R"(case '(.)':)");
+    std::set<char> letters;
+    for (std::sregex_iterator it(main.begin(), main.end(), letter_case), end; it != end; ++it)
+        letters.insert((*it)[1].str()[0]);
+    ASSERT_GE(letters.size(), 6u) << "the scan of the option letters found too few";
+    std::istringstream text(read_file(page));
+    std::string tags;
+    bool in_options = false;
+    bool tag_next = false;
+    for (std::string line; std::getline(text, line);) {
+        if (line.rfind(".SH", 0) == 0)
+            in_options = line == ".SH OPTIONS";
+        else if (in_options && tag_next)
+            tags += line + "\n";
+        tag_next = in_options && line.rfind(".TP", 0) == 0;
+    }
+    for (const char c : letters) {
+        SCOPED_TRACE(std::string("-") + c);
+        EXPECT_NE(tags.find(std::string("\\-") + c), std::string::npos) << "no OPTIONS entry";
     }
 }
 

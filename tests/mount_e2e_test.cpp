@@ -12,7 +12,7 @@ class mount : public volume_e2e {
     static vb::built_volume sample(vb::volume_options options = {})
     {
         vb::volume_builder b(options);
-        const auto mail = b.add_directory(vb::MFD_FILE, "MAIL");
+        const auto mail = b.add_directory(vb::MFD_FILE_NUMBER, "MAIL");
         b.add_file(mail, "A.TXT", vb::text_file({"alpha"}));
         return b.build();
     }
@@ -90,8 +90,8 @@ TEST_F(mount, each_failed_read_gives_its_pair_of_messages)
         if (c.device_blocks)
             v.image.resize(c.device_blocks);
         if (c.zero_bitmap_fields) {
-            v.image.set_u32(1, vb::HM_IBMAPLBN, 0);
-            v.image.set_u16(1, vb::HM_IBMAPSIZE, 0);
+            v.image.set_u32(1, vb::HB_IBMAP_LBN, 0);
+            v.image.set_u16(1, vb::HB_IBMAP_SIZE, 0);
         }
         // the volume is not mounted afterwards: the next file specification has none
         const auto r = run(v, {"-s", "DKA0:[MAIL]A.TXT", "[mail]a.txt"});
@@ -109,8 +109,8 @@ TEST_F(mount, headers_follow_the_bitmap)
 {
     // bitmap at LBN 10, two blocks: the index file header is LBN 12, the MFD's LBN 15
     const vb::built_volume v = sample({.ibmap_lbn = 10, .ibmap_size = 2});
-    ASSERT_EQ(v.header_lbn(vb::INDEX_FILE), 12u);
-    ASSERT_EQ(v.header_lbn(vb::MFD_FILE), 15u);
+    ASSERT_EQ(v.header_lbn(vb::INDEX_FILE_NUMBER), 12u);
+    ASSERT_EQ(v.header_lbn(vb::MFD_FILE_NUMBER), 15u);
     const auto r = run(v, {"-s", "DKA0:[mail]a.txt", "-l", "[000000]"});
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.out, "alpha\n000000.DIR;1\nBADBLK.SYS;1\nBITMAP.SYS;1\nCORIMG.SYS;1\nINDEXF.SYS;"

@@ -16,7 +16,7 @@ vb::built_volume mailbox()
 {
     constexpr std::uint16_t no_world = vb::PROT_DEFAULT | vb::PROT_WORLD_NOREAD;
     vb::volume_builder b;
-    const auto mail = b.add_directory(vb::MFD_FILE, "MAIL");
+    const auto mail = b.add_directory(vb::MFD_FILE_NUMBER, "MAIL");
     b.add_file(mail, "NOTES.TXT", {.data = bytes_of("v2"), .version = 2});
     b.add_file(mail, "NOTES.TXT", {.data = bytes_of("v4"), .version = 4});
     b.add_file(mail, "OTHER.TXT", {.data = bytes_of("other")});
@@ -26,10 +26,10 @@ vb::built_volume mailbox()
                {.data = bytes_of("group"),
                 .owner_group = 8,
                 .protection = no_world | vb::PROT_GROUP_NOREAD});
-    const auto other = b.add_directory(vb::MFD_FILE, "OTHER");
+    const auto other = b.add_directory(vb::MFD_FILE_NUMBER, "OTHER");
     b.add_file(other, "X.TXT", {.data = bytes_of("x")});
     const auto priv =
-        b.add_directory(vb::MFD_FILE, "PRIVATE", {.owner_group = 8, .protection = no_world});
+        b.add_directory(vb::MFD_FILE_NUMBER, "PRIVATE", {.owner_group = 8, .protection = no_world});
     b.add_file(priv, "SECRET.TXT", {.data = bytes_of("secret")});
     return b.build();
 }

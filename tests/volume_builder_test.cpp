@@ -280,7 +280,8 @@ TEST(volume_builder_directory, record_layout_byte_for_byte)
 TEST(volume_builder_directory, many_names_fill_blocks_in_order)
 {
     vb::volume_builder v;
-    const std::uint32_t dir = v.add_directory(vb::MFD_FILE, "MANY", {.max_entries_per_record = 2});
+    const std::uint32_t dir =
+        v.add_directory(vb::MFD_FILE_NUMBER, "MANY", {.max_entries_per_record = 2});
     std::vector<listed> want;
     for (int i = 39; i >= 0; --i) {
         const std::string name = "FILE_WITH_A_LONG_NAME_" + std::to_string(100 + i) + ".DAT";
@@ -319,7 +320,7 @@ TEST(volume_builder_directory, many_names_fill_blocks_in_order)
 TEST(volume_builder_volume, home_block_and_header_locations)
 {
     vb::volume_builder v({.ibmap_lbn = 10, .ibmap_size = 2});
-    const std::uint32_t user = v.add_directory(vb::MFD_FILE, "USER", {.protection = 0x1100});
+    const std::uint32_t user = v.add_directory(vb::MFD_FILE_NUMBER, "USER", {.protection = 0x1100});
     const std::uint32_t notes = v.add_file(user, "NOTES.TXT", vb::text_file({"one", "two"}));
     const auto vol = v.build();
     const vb::block home = vol.image.read(1);
@@ -330,9 +331,10 @@ TEST(volume_builder_volume, home_block_and_header_locations)
     EXPECT_EQ(std::string(home.begin() + 496, home.begin() + 508), "DECFILE11B  ");
     EXPECT_TRUE(checksum_ok(home));
 
-    EXPECT_EQ(file_number_of(vol.image.read(12)), vb::INDEX_FILE);
-    EXPECT_EQ(file_number_of(vol.image.read(15)), vb::MFD_FILE);
-    for (const std::uint32_t n : {vb::INDEX_FILE, vb::BITMAP_FILE, vb::MFD_FILE, user, notes}) {
+    EXPECT_EQ(file_number_of(vol.image.read(12)), vb::INDEX_FILE_NUMBER);
+    EXPECT_EQ(file_number_of(vol.image.read(15)), vb::MFD_FILE_NUMBER);
+    for (const std::uint32_t n :
+         {vb::INDEX_FILE_NUMBER, vb::BITMAP_FILE_NUMBER, vb::MFD_FILE_NUMBER, user, notes}) {
         SCOPED_TRACE(n);
         EXPECT_EQ(header_lbn_via_index(vol.image, n), 10U + 2 + n - 1);
         EXPECT_EQ(vol.header_lbn(n), 10U + 2 + n - 1);
@@ -358,7 +360,7 @@ TEST(volume_builder_volume, headers_past_primary_slots_follow_the_index_map)
     vb::volume_builder v({.primary_header_slots = 8});
     std::vector<std::uint32_t> files;
     for (int i = 0; i < 6; ++i)
-        files.push_back(v.add_file(vb::MFD_FILE, "F" + std::to_string(i) + ".DAT",
+        files.push_back(v.add_file(vb::MFD_FILE_NUMBER, "F" + std::to_string(i) + ".DAT",
                                    vb::binary_file(numbered_blocks(1))));
     const auto vol = v.build();
     const std::uint64_t first = vol.ibmap_lbn() + vol.ibmap_size();
@@ -391,7 +393,7 @@ TEST(volume_builder_eof, efblk_ffbyte_and_hiblk_from_length)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.size);
         vb::volume_builder v;
-        const auto f = v.add_file(vb::MFD_FILE, "A.DAT",
+        const auto f = v.add_file(vb::MFD_FILE_NUMBER, "A.DAT",
                                   {.size_bytes = c.size, .allocated_blocks = c.allocated});
         const vb::block h = v.build().header(f);
         EXPECT_EQ(u16(h, 28), c.efblk_high);
@@ -408,9 +410,10 @@ TEST(volume_builder_volume, file_numbers_above_65535)
 {
     vb::volume_builder v;
     const std::uint32_t big = 0x11170;
-    ASSERT_EQ(v.add_file(vb::MFD_FILE, "BIG.DAT", {.data = {1, 2, 3}, .file_number = big}), big);
+    ASSERT_EQ(v.add_file(vb::MFD_FILE_NUMBER, "BIG.DAT", {.data = {1, 2, 3}, .file_number = big}),
+              big);
     const auto vol = v.build();
-    const vb::block mfd_block = vol.image.read(vol.lbn_of_vbn(vb::MFD_FILE, 1));
+    const vb::block mfd_block = vol.image.read(vol.lbn_of_vbn(vb::MFD_FILE_NUMBER, 1));
     // BIG.DAT sorts after 000000.DIR and BADBLK.SYS, two records of 24 bytes
     const std::size_t entry = 2 * 24 + 6 + 8;
     ASSERT_EQ(std::string(mfd_block.begin() + 48 + 6, mfd_block.begin() + 48 + 13), "BIG.DAT");
@@ -438,7 +441,7 @@ TEST(volume_builder_extensions, chain_maps_all_of_a_fragmented_file)
                .fragments = 20,
                .leading_placement_words = 1,
                .max_map_words = 6};
-    const std::uint32_t f = v.add_file(vb::MFD_FILE, "FRAG.DAT", o);
+    const std::uint32_t f = v.add_file(vb::MFD_FILE_NUMBER, "FRAG.DAT", o);
     const auto vol = v.build();
 
     std::vector<std::uint64_t> lbns;
@@ -475,7 +478,7 @@ TEST(volume_builder_extensions, explicit_map_is_written_as_given)
     vb::file_options o = vb::binary_file(numbered_blocks(4));
     o.place = {.kind = vb::layout::explicit_map,
                .pointers = {vb::placement_word(0x12), vb::run(3, 900, 2), vb::run(1, 4194303, 1)}};
-    const std::uint32_t f = v.add_file(vb::MFD_FILE, "X.DAT", o);
+    const std::uint32_t f = v.add_file(vb::MFD_FILE_NUMBER, "X.DAT", o);
     const auto vol = v.build();
     const vb::block h = vol.header(f);
     const std::vector<std::uint16_t> want = {0x0012, 0x8002, 900, 0, 0x7F00, 0xFFFF};
@@ -491,7 +494,7 @@ TEST(volume_builder_image, written_sparsely_and_deterministically)
 {
     const auto make = [] {
         vb::volume_builder v;
-        v.add_file(vb::MFD_FILE, "HUGE.DAT", {.data = {9}, .size_bytes = 256ULL << 20});
+        v.add_file(vb::MFD_FILE_NUMBER, "HUGE.DAT", {.data = {9}, .size_bytes = 256ULL << 20});
         return v.build();
     };
     const auto vol = make();
@@ -507,7 +510,7 @@ TEST(volume_builder_image, written_sparsely_and_deterministically)
     std::filesystem::remove(path);
 
     vb::volume_builder small;
-    small.add_file(vb::MFD_FILE, "T.TXT", vb::text_file({"hello"}));
+    small.add_file(vb::MFD_FILE_NUMBER, "T.TXT", vb::text_file({"hello"}));
     const auto a = small.build();
     a.write_to(path);
     std::ifstream in(path, std::ios::binary);
@@ -516,4 +519,170 @@ TEST(volume_builder_image, written_sparsely_and_deterministically)
     EXPECT_EQ(on_disk, a.bytes());
     EXPECT_EQ(small.build().bytes(), a.bytes());
     EXPECT_EQ(make().image.read(vol.header_lbn(6)), vol.image.read(vol.header_lbn(6)));
+}
+
+namespace {
+
+std::uint64_t u64(const vb::block& b, std::size_t off)
+{
+    return u32(b, off) | static_cast<std::uint64_t>(u32(b, off + 4)) << 32;
+}
+
+std::string text_at(const vb::block& b, std::size_t off, std::size_t len)
+{
+    return std::string(b.begin() + static_cast<long>(off),
+                       b.begin() + static_cast<long>(off + len));
+}
+
+} // namespace
+
+// Every attribute a header holds, set per file, read back from the header by the
+// offsets of a real ODS-2 header: the record attribute area at byte 0x14 (rtype,
+// rattrib, rsize, hiblk and efblk word-swapped, ffbyte, bktsize, vfcsize, maxrec),
+// owner at 60, protection at 64, back link at 66, and the identification area at the
+// word offset in byte 0 (name, revision count, four dates, name continuation).
+TEST(volume_builder_header, every_attribute_lies_where_a_reader_finds_it)
+{
+    const struct {
+        const char* what;
+        vb::file_options o;
+        std::uint8_t ident_words; // byte 0
+    } cases[] = {
+        {"defaults of a binary file", vb::binary_file(bytes(700, 'b')), 40},
+        {"VFC with print control",
+         {.data = bytes(10, 'v'),
+          .version = 7,
+          .owner_group = 0100,
+          .owner_member = 3,
+          .protection = 0xEE00,
+          .record_type = vb::RT_VFC,
+          .record_attributes = vb::RA_PRINT,
+          .record_size = 0,
+          .vfc_size = 2,
+          .max_record = 134,
+          .dates = {.creation = 0x00A1B2C3D4E5F607ULL,
+                    .revision = 0x00A1B2C3D4E5F708ULL,
+                    .expiration = 0x00A1B2C3D4E5F809ULL,
+                    .backup = 0x00A1B2C3D4E5F90AULL},
+          .revision_count = 42},
+         40},
+        {"stream-LF, Fortran and no-span bits, a name and link of its own",
+         {.data = bytes(3, 's'),
+          .record_type = vb::RT_STREAM_LF,
+          .record_attributes = vb::RA_FORTRAN | vb::RA_NOSPAN,
+          .record_size = 0,
+          .ident_name = "A_VERY_LONG_NAME_THAT_GOES_ON.TXT;3",
+          .ident_offset = 36,
+          .back_link = vb::file_id{0x12345, 9, 1}},
+         36},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        vb::volume_builder v;
+        const auto f = v.add_file(vb::MFD_FILE_NUMBER, "F.DAT", c.o);
+        const auto vol = v.build();
+        const vb::block h = vol.image.read(header_lbn_via_index(vol.image, f));
+        EXPECT_TRUE(checksum_ok(h));
+        EXPECT_EQ(h[0], c.ident_words);
+        EXPECT_EQ(h[0x14], c.o.record_type);
+        EXPECT_EQ(h[0x15], c.o.record_attributes);
+        EXPECT_EQ(u16(h, 0x16), c.o.record_size);
+        const std::uint32_t blocks = static_cast<std::uint32_t>((c.o.data.size() + 511) / 512);
+        EXPECT_EQ(static_cast<std::uint32_t>(u16(h, 0x18)) << 16 | u16(h, 0x1A), blocks);
+        EXPECT_EQ(efblk_of(h), c.o.data.size() / 512 + 1);
+        EXPECT_EQ(u16(h, 0x20), c.o.data.size() % 512);
+        EXPECT_EQ(h[0x22], 0); // bucket size
+        EXPECT_EQ(h[0x23], c.o.vfc_size);
+        EXPECT_EQ(u16(h, 0x24), c.o.max_record);
+        EXPECT_EQ(u16(h, 60), c.o.owner_member);
+        EXPECT_EQ(u16(h, 62), c.o.owner_group);
+        EXPECT_EQ(u16(h, 64), c.o.protection);
+        const vb::file_id link = c.o.back_link.value_or(vb::file_id{4, 4, 0});
+        EXPECT_EQ(u16(h, 66) | static_cast<std::uint32_t>(h[71]) << 16, link.number);
+        EXPECT_EQ(u16(h, 68), link.sequence);
+        EXPECT_EQ(h[70], link.rvn);
+
+        const std::size_t id = h[0] * 2U;
+        const std::string name = c.o.ident_name.value_or("F.DAT;" + std::to_string(c.o.version));
+        std::string stored = text_at(h, id, 20) + text_at(h, id + 54, 66);
+        EXPECT_EQ(stored.substr(0, name.size()), name);
+        EXPECT_EQ(stored.find_first_not_of(' ', name.size()), std::string::npos);
+        EXPECT_EQ(u16(h, id + 20), c.o.revision_count);
+        EXPECT_EQ(u64(h, id + 22), c.o.dates.creation);
+        EXPECT_EQ(u64(h, id + 30), c.o.dates.revision);
+        EXPECT_EQ(u64(h, id + 38), c.o.dates.expiration);
+        EXPECT_EQ(u64(h, id + 46), c.o.dates.backup);
+    }
+}
+
+TEST(volume_builder_header, unix_times_become_vms_times)
+{
+    EXPECT_EQ(vb::vms_time(0, 0), 0x007C95674BEB4000ULL); // 1970-01-01
+    EXPECT_EQ(vb::vms_time(946684800, 0), vb::DEFAULT_DATE);
+    EXPECT_EQ(vb::vms_time(1, 999), 0x007C95674BEB4000ULL + 10000000 + 9);
+    EXPECT_EQ(vb::vms_time(-3506716800LL, 0), 0U); // 1858-11-17
+    EXPECT_EQ(vb::vms_time(-3506716801LL, 0), 0U);
+}
+
+TEST(volume_builder_header, an_identification_area_past_the_header_is_refused)
+{
+    vb::volume_builder v;
+    v.add_file(vb::MFD_FILE_NUMBER, "F.DAT", {.ident_offset = 200});
+    EXPECT_THROW((void)v.build(), std::invalid_argument);
+}
+
+TEST(volume_builder_records, fixed_vfc_and_stream_encodings)
+{
+    const std::uint8_t print[] = {0x01, 0x8D, 0x00};
+    EXPECT_EQ(vb::encode_variable({"ab", ""}, print),
+              (bytes{5, 0, 1, 0x8D, 0, 'a', 'b', 0, 3, 0, 1, 0x8D, 0, 0}));
+    EXPECT_EQ(vb::encode_fixed({"abc", "def"}, 3, 0xEE),
+              (bytes{'a', 'b', 'c', 0xEE, 'd', 'e', 'f', 0xEE}));
+    EXPECT_EQ(vb::encode_fixed({"ab", "cd"}, 2), (bytes{'a', 'b', 'c', 'd'}));
+    EXPECT_THROW((void)vb::encode_fixed({"ab", "c"}, 2), std::invalid_argument);
+    EXPECT_EQ(vb::encode_stream({"a", ""}, "\r\n"), (bytes{'a', '\r', '\n', '\r', '\n'}));
+    EXPECT_EQ(vb::encode_stream({"a", "b"}, "\r"), (bytes{'a', '\r', 'b', '\r'}));
+}
+
+// A map spread over a chosen number of headers: the pointers shared out evenly, the
+// first headers taking one more, every block mapped once in order.
+TEST(volume_builder_extensions, headers_spread_the_map_evenly)
+{
+    const struct {
+        std::uint32_t fragments;
+        std::uint32_t headers;
+        std::vector<std::size_t> pointers; // per header
+    } cases[] = {
+        {6, 3, {2, 2, 2}},
+        {5, 4, {2, 1, 1, 1}},
+        {3, 3, {1, 1, 1}},
+        {4, 1, {4}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.fragments) + " extents, " + std::to_string(c.headers));
+        vb::volume_builder v;
+        vb::file_options o = vb::binary_file(numbered_blocks(12));
+        o.place = {.kind = vb::layout::fragmented,
+                   .fragments = c.fragments,
+                   .format = 3,
+                   .headers = c.headers};
+        const auto f = v.add_file(vb::MFD_FILE_NUMBER, "F.DAT", o);
+        const auto vol = v.build();
+        ASSERT_EQ(vol.header_chain(f).size(), c.headers);
+        EXPECT_EQ(vol.extents(f).size(), c.fragments);
+        std::vector<std::uint64_t> lbns;
+        for (std::size_t i = 0; i < c.headers; ++i) {
+            const vb::block h = vol.header(vol.header_chain(f)[i]);
+            EXPECT_EQ(h[58], 4 * c.pointers[i]);
+            EXPECT_EQ(u16(h, 4), i);
+            const auto part = mapped_lbns(h);
+            lbns.insert(lbns.end(), part.begin(), part.end());
+        }
+        EXPECT_EQ(lbns, vol.block_lbns(f));
+    }
+    vb::volume_builder v;
+    vb::file_options o = vb::binary_file(numbered_blocks(2));
+    o.place = {.kind = vb::layout::fragmented, .fragments = 2, .headers = 3};
+    v.add_file(vb::MFD_FILE_NUMBER, "F.DAT", o);
+    EXPECT_THROW((void)v.build(), std::invalid_argument);
 }

@@ -32,9 +32,9 @@ std::vector<std::string> numbered_lines(std::size_t count, std::size_t width)
 vb::built_volume nested_volume()
 {
     vb::volume_builder b;
-    b.add_file(vb::MFD_FILE, "README.TXT", vb::text_file({"first line", "", "odd"}));
-    b.add_file(vb::MFD_FILE, "DATA.BIN", vb::binary_file(patterned(3 * 512)));
-    const auto user = b.add_directory(vb::MFD_FILE, "USER");
+    b.add_file(vb::MFD_FILE_NUMBER, "README.TXT", vb::text_file({"first line", "", "odd"}));
+    b.add_file(vb::MFD_FILE_NUMBER, "DATA.BIN", vb::binary_file(patterned(3 * 512)));
+    const auto user = b.add_directory(vb::MFD_FILE_NUMBER, "USER");
     for (std::uint16_t v = 1; v <= 3; ++v) {
         auto f = vb::text_file({"version " + std::to_string(v)});
         f.version = v;
@@ -42,7 +42,7 @@ vb::built_volume nested_volume()
     }
     const auto sub = b.add_directory(user, "SUB");
     b.add_file(sub, "A.DAT", {.data = patterned(700)});
-    b.add_directory(vb::MFD_FILE, "EMPTY");
+    b.add_directory(vb::MFD_FILE_NUMBER, "EMPTY");
     return b.build();
 }
 
@@ -53,17 +53,17 @@ vb::built_volume fragmented_volume()
     vb::volume_builder b;
     vb::file_options frag{.data = patterned(6 * 512 + 17)};
     frag.place = {.kind = vb::layout::fragmented, .fragments = 4, .placement_between = true};
-    b.add_file(vb::MFD_FILE, "FRAG.DAT", frag);
+    b.add_file(vb::MFD_FILE_NUMBER, "FRAG.DAT", frag);
     vb::file_options ext = vb::text_file(numbered_lines(120, 40));
     ext.place = {.kind = vb::layout::fragmented, .fragments = 6, .max_map_words = 4};
-    b.add_file(vb::MFD_FILE, "EXT.TXT", ext);
+    b.add_file(vb::MFD_FILE_NUMBER, "EXT.TXT", ext);
     for (int format = 1; format <= 3; ++format) {
         vb::file_options f{.data = patterned(2 * 512 + 5)};
         f.place = {.format = format, .leading_placement_words = 1};
-        b.add_file(vb::MFD_FILE, "F" + std::to_string(format) + ".DAT", f);
+        b.add_file(vb::MFD_FILE_NUMBER, "F" + std::to_string(format) + ".DAT", f);
     }
     const auto d = b.add_directory(
-        vb::MFD_FILE, "FRAGDIR",
+        vb::MFD_FILE_NUMBER, "FRAGDIR",
         {.max_entries_per_record = 2, .place = {.kind = vb::layout::fragmented, .fragments = 2}});
     for (int i = 0; i < 12; ++i)
         b.add_file(d, "N" + std::to_string(i) + ".TXT", vb::text_file({"n"}));
@@ -74,10 +74,10 @@ vb::built_volume fragmented_volume()
 vb::built_volume text_volume()
 {
     vb::volume_builder b;
-    b.add_file(vb::MFD_FILE, "CTRL.LIS",
+    b.add_file(vb::MFD_FILE_NUMBER, "CTRL.LIS",
                vb::text_file({"ab", "abc", "", "x"}, {.control_bytes = true}));
-    b.add_file(vb::MFD_FILE, "LONG.TXT", vb::text_file({std::string(700, 'L'), "tail"}));
-    b.add_file(vb::MFD_FILE, "PAD.TXT", vb::text_file({"a", "bcd", "efghi"}, {.pad = 0xFF}));
+    b.add_file(vb::MFD_FILE_NUMBER, "LONG.TXT", vb::text_file({std::string(700, 'L'), "tail"}));
+    b.add_file(vb::MFD_FILE_NUMBER, "PAD.TXT", vb::text_file({"a", "bcd", "efghi"}, {.pad = 0xFF}));
     return b.build();
 }
 
@@ -87,7 +87,7 @@ vb::built_volume crowded_volume()
 {
     vb::volume_builder b(
         {.ibmap_vbn = 5, .ibmap_lbn = 10, .ibmap_size = 2, .primary_header_slots = 12});
-    const auto d = b.add_directory(vb::MFD_FILE, "MANY", {.max_entries_per_record = 3});
+    const auto d = b.add_directory(vb::MFD_FILE_NUMBER, "MANY", {.max_entries_per_record = 3});
     for (int n = 0; n < 20; ++n) {
         for (std::uint16_t v = 1; v <= 4; ++v) {
             vb::file_options f{.data = {static_cast<std::uint8_t>(n)}};
@@ -95,7 +95,7 @@ vb::built_volume crowded_volume()
             b.add_file(d, "FILE" + std::to_string(n) + ".DAT", f);
         }
     }
-    b.add_file(vb::MFD_FILE, "HIDDEN.TXT", {.data = patterned(10), .protection = 0xFF00});
+    b.add_file(vb::MFD_FILE_NUMBER, "HIDDEN.TXT", {.data = patterned(10), .protection = 0xFF00});
     return b.build();
 }
 
@@ -104,9 +104,9 @@ vb::built_volume crowded_volume()
 vb::built_volume looping_volume()
 {
     vb::volume_builder b;
-    const auto f = b.add_file(vb::MFD_FILE, "LOOP.DAT", {.data = patterned(64 * 512)});
+    const auto f = b.add_file(vb::MFD_FILE_NUMBER, "LOOP.DAT", {.data = patterned(64 * 512)});
     vb::built_volume v = b.build();
-    v.set_header_u16(f, vb::FH_EXT_FID_NUM, static_cast<std::uint16_t>(f));
+    v.set_header_u16(f, vb::FH_EXT_FILE_NUMBER, static_cast<std::uint16_t>(f));
     return v;
 }
 

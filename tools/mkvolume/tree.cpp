@@ -60,8 +60,14 @@ std::vector<fs::directory_entry> sorted_entries(const std::string& path,
     return entries;
 }
 
-host_directory scan_directory(const std::string& path, const std::string& name, bool is_mfd,
+host_directory scan_directory(const std::string& path, const std::string& relative,
+                              const std::string& name, bool is_mfd,
                               std::vector<std::string>& problems);
+
+std::string below(const host_directory& dir, const std::string& host_name)
+{
+    return dir.relative.empty() ? host_name : dir.relative + "/" + host_name;
+}
 
 void add_directory(host_directory& into, name_table& names, const std::string& path,
                    const std::string& host_name)
@@ -72,7 +78,8 @@ void add_directory(host_directory& into, name_table& names, const std::string& p
         return;
     }
     if (names.take(path, d.name + ".DIR", 1))
-        into.directories.push_back(scan_directory(path, d.name, false, *names.problems));
+        into.directories.push_back(
+            scan_directory(path, below(into, host_name), d.name, false, *names.problems));
 }
 
 void add_file(host_directory& into, name_table& names, const std::string& path,
@@ -82,7 +89,7 @@ void add_file(host_directory& into, name_table& names, const std::string& path,
     if (!f.error.empty())
         names.problem(path, f.error);
     else if (names.take(path, f.name_type, f.version))
-        into.files.push_back({path, f.name_type, f.version});
+        into.files.push_back({path, below(into, host_name), f.name_type, f.version});
 }
 
 void add_entry(host_directory& into, name_table& names, const fs::directory_entry& entry)
@@ -103,10 +110,11 @@ void add_entry(host_directory& into, name_table& names, const fs::directory_entr
         names.problem(path, "neither a regular file nor a directory");
 }
 
-host_directory scan_directory(const std::string& path, const std::string& name, bool is_mfd,
+host_directory scan_directory(const std::string& path, const std::string& relative,
+                              const std::string& name, bool is_mfd,
                               std::vector<std::string>& problems)
 {
-    host_directory dir{path, name, {}, {}};
+    host_directory dir{path, relative, name, {}, {}};
     name_table names{is_mfd, {}, &problems};
     for (const fs::directory_entry& entry : sorted_entries(path, problems))
         add_entry(dir, names, entry);
@@ -122,7 +130,7 @@ host_directory scan_tree(const std::string& root, std::vector<std::string>& prob
         problems.push_back(root + ": not a directory");
         return {};
     }
-    return scan_directory(root, "", true, problems);
+    return scan_directory(root, "", "", true, problems);
 }
 
 } // namespace mkvolume

@@ -10,13 +10,15 @@ namespace mkvolume {
 
 struct host_file {
     std::string path{};      // on the host, as reached from the source directory
+    std::string relative{};  // below the source directory, '/' between the names
     std::string name_type{}; // "NAME.TYPE"
     std::uint16_t version = 1;
 };
 
 struct host_directory {
     std::string path{};
-    std::string name{}; // empty for the top, which becomes the MFD
+    std::string relative{}; // below the source directory; empty for the top
+    std::string name{};     // empty for the top, which becomes the MFD
     std::vector<host_directory> directories{};
     std::vector<host_file> files{};
 };

@@ -20,10 +20,10 @@ void put_entry(std::span<std::uint8_t> b, std::size_t at, const dir_entry& e)
     if (e.file_number > MAX_FILE_NUMBER)
         throw std::invalid_argument("file numbers have 24 bits");
     put_u16(b, at + DE_VERSION, e.version);
-    put_u16(b, at + DE_FID_NUM, static_cast<std::uint16_t>(e.file_number & 0xFFFF));
-    put_u16(b, at + DE_FID_SEQ, e.sequence);
-    put_u8(b, at + DE_FID_RVN, e.rvn);
-    put_u8(b, at + DE_FID_NMX, static_cast<std::uint8_t>(e.file_number >> 16));
+    put_u16(b, at + DE_FILE_NUMBER, static_cast<std::uint16_t>(e.file_number & 0xFFFF));
+    put_u16(b, at + DE_FILE_SEQUENCE, e.sequence);
+    put_u8(b, at + DE_FILE_RVN, e.rvn);
+    put_u8(b, at + DE_FILE_NUMBER_EXT, static_cast<std::uint8_t>(e.file_number >> 16));
 }
 
 // Splits one name's entries, highest version first, into records that fit a block.
@@ -31,7 +31,7 @@ std::vector<dir_record> split_record(dir_record r, std::size_t max_entries)
 {
     std::stable_sort(r.entries.begin(), r.entries.end(),
                      [](const dir_entry& a, const dir_entry& b) { return a.version > b.version; });
-    const std::size_t fit = (BLOCK_SIZE - DR_NAME - padded(r.name.size())) / DE_SIZE;
+    const std::size_t fit = (BLOCK_SIZE - DR_NAME - padded(r.name.size())) / DIR_ENTRY_SIZE;
     const std::size_t per = max_entries == 0 ? fit : std::min(fit, max_entries);
     if (per == 0)
         throw std::invalid_argument("directory record holds no entry");
@@ -59,7 +59,7 @@ std::vector<std::uint8_t> encode_dir_record(const dir_record& r)
     if (r.name.size() > MAX_NAME)
         throw std::invalid_argument("directory names hold at most 255 bytes");
     const std::size_t entries_at = DR_NAME + padded(r.name.size());
-    const std::size_t size = entries_at + DE_SIZE * r.entries.size();
+    const std::size_t size = entries_at + DIR_ENTRY_SIZE * r.entries.size();
     if (size > BLOCK_SIZE)
         throw std::invalid_argument("directory record larger than a block");
     std::vector<std::uint8_t> out(size, 0);
@@ -69,7 +69,7 @@ std::vector<std::uint8_t> encode_dir_record(const dir_record& r)
     out[DR_NAME_COUNT] = static_cast<std::uint8_t>(r.name.size());
     std::copy(r.name.begin(), r.name.end(), out.begin() + DR_NAME);
     for (std::size_t i = 0; i < r.entries.size(); ++i)
-        put_entry(out, entries_at + DE_SIZE * i, r.entries[i]);
+        put_entry(out, entries_at + DIR_ENTRY_SIZE * i, r.entries[i]);
     return out;
 }
 

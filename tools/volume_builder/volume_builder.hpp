@@ -48,21 +48,31 @@ struct placement {
     bool placement_between = false;  // contiguous, fragmented: a format 0 word between pointers
     std::uint32_t max_map_words = 0; // per header, 0: the whole map area; the map goes on in
                                      // extension headers, whose file numbers the builder picks
-    std::uint8_t map_offset = DEFAULT_MPOFFSET;
+    std::uint32_t headers = 0;       // contiguous, fragmented: spread the pointers evenly over this
+                                     // many headers (the primary and headers - 1 extensions); 0: as
+                                     // max_map_words gives. At most one header per pointer
+    std::uint8_t map_offset = DEFAULT_MAP_OFFSET;
 };
 
 struct file_options {
     std::vector<std::uint8_t> data{}; // the file's bytes from VBN 1 on
     std::uint16_t version = 1;
-    std::uint32_t file_number = 0; // 0: the lowest free number from FIRST_USER_FILE
+    std::uint32_t file_number = 0; // 0: the lowest free number from FIRST_USER_FILE_NUMBER
     std::uint16_t sequence = 1;
     std::uint16_t owner_group = 1;
     std::uint16_t owner_member = 1;
     std::uint16_t protection = PROT_DEFAULT;
-    std::uint8_t record_type = RT_FIXED;
-    std::uint8_t record_attributes = 0;
+    std::uint8_t record_type = RT_FIXED; // RT_*
+    std::uint8_t record_attributes = 0;  // RA_*
     std::uint16_t record_size = 512;
-    std::optional<std::uint64_t> size_bytes{}; // default data.size(); past the data: zeros
+    std::uint8_t vfc_size = 0;    // fixed control bytes of VFC records
+    std::uint16_t max_record = 0; // longest record, as the header states it
+    file_dates dates{};
+    std::uint16_t revision_count = 1;
+    std::optional<std::string> ident_name{};          // default "NAME.TYPE;VERSION"
+    std::uint8_t ident_offset = DEFAULT_IDENT_OFFSET; // words
+    std::optional<file_id> back_link{};               // default the directory's file id
+    std::optional<std::uint64_t> size_bytes{};        // default data.size(); past the data: zeros
     std::optional<std::uint32_t>
         allocated_blocks{};                // at least this many; default what the size needs
     std::optional<std::uint32_t> efblk{};  // default size / 512 + 1
@@ -83,6 +93,7 @@ struct directory_options {
     std::uint16_t owner_group = 1;
     std::uint16_t owner_member = 1;
     std::uint16_t protection = PROT_DEFAULT;
+    file_dates dates{};
     std::uint16_t version_limit = 0;        // written in each of its records
     std::size_t max_entries_per_record = 0; // 0: as many as fit a block
     std::optional<std::uint32_t> allocated_blocks{};
@@ -96,6 +107,18 @@ struct extent {
     std::uint64_t lbn = 0;
     std::uint64_t count = 0;
 };
+
+// The LBN that VBN vbn of a file with these runs lies at; none for VBN 0 and past the
+// runs. Every VBN-to-LBN walk of the builder goes through it.
+[[nodiscard]] std::optional<std::uint64_t> lbn_in_runs(const std::vector<extent>& runs,
+                                                       std::uint64_t vbn);
+
+// Index file VBN of header n: n + ibmap_vbn + ibmap_size - 1.
+[[nodiscard]] constexpr std::uint64_t
+index_vbn_of(std::uint32_t file_number, std::uint16_t ibmap_vbn, std::uint16_t ibmap_size)
+{
+    return std::uint64_t{file_number} + ibmap_vbn + ibmap_size - 1;
+}
 
 // Where the layout put one file.
 struct file_layout {
@@ -171,12 +194,12 @@ struct file_node {
 // Collects the volume's files, then lays them out. Typical use:
 //
 //     volbuild::volume_builder v({.ibmap_lbn = 10, .ibmap_size = 2});
-//     auto user = v.add_directory(volbuild::MFD_FILE, "USER", {.protection = 0x1000});
+//     auto user = v.add_directory(volbuild::MFD_FILE_NUMBER, "USER", {.protection = 0x1000});
 //     auto notes = v.add_file(user, "NOTES.TXT", volbuild::text_file({"one", "two"}));
 //     v.add_file(user, "NOTES.TXT", {.data = bytes, .version = 2});
 //     auto vol = v.build();
 //     vol.set_header_u16(notes, volbuild::FH_FFBYTE, 600);   // damage, checksum kept
-//     vol.image.resize(vol.header_lbn(volbuild::MFD_FILE));  // a short device
+//     vol.image.resize(vol.header_lbn(volbuild::MFD_FILE_NUMBER));  // a short device
 //     vol.write_to(path);
 //
 // The same calls give the same bytes.
@@ -189,7 +212,7 @@ class volume_builder {
     // Adds a file and its entry in `directory` (no entry when directory is 0).
     std::uint32_t add_file(std::uint32_t directory, const std::string& name,
                            file_options options = {});
-    // Adds NAME.DIR to `parent` (MFD_FILE for a top-level directory).
+    // Adds NAME.DIR to `parent` (MFD_FILE_NUMBER for a top-level directory).
     std::uint32_t add_directory(std::uint32_t parent, const std::string& name,
                                 directory_options options = {});
     // A directory entry alone, e.g. one naming a file number that has no header.
@@ -200,10 +223,11 @@ class volume_builder {
 
   private:
     std::uint32_t add_node(file_node node);
-    std::uint32_t free_number() const;
+    std::uint32_t free_number();
 
     volume_options options_;
     std::map<std::uint32_t, file_node> nodes_;
+    std::uint32_t lowest_free_ = FIRST_USER_FILE_NUMBER;
 };
 
 } // namespace volbuild

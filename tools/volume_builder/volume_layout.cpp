@@ -148,7 +148,39 @@ std::vector<pointer> with_placement_words(const std::vector<pointer>& map, const
     return out;
 }
 
-// Whole pointers per header, as many as the limit allows.
+// The words of each pointer, none larger than one header's map may hold.
+std::vector<std::vector<std::uint16_t>> encoded_pointers(const std::vector<pointer>& map,
+                                                         std::size_t limit)
+{
+    std::vector<std::vector<std::uint16_t>> out;
+    for (const auto& ptr : map) {
+        out.push_back(encode_pointer(ptr));
+        if (out.back().size() > limit)
+            throw std::invalid_argument("a pointer does not fit in one header's map");
+    }
+    return out;
+}
+
+// The pointers spread evenly over p.headers headers, the first ones taking one more.
+std::vector<std::vector<std::uint16_t>>
+split_evenly(const std::vector<std::vector<std::uint16_t>>& pointers, const placement& p,
+             std::size_t limit)
+{
+    if (p.headers > pointers.size())
+        throw std::invalid_argument("more headers asked for than the map has pointers");
+    std::vector<std::vector<std::uint16_t>> segments(p.headers);
+    std::size_t next = 0;
+    for (std::size_t h = 0; h < segments.size(); ++h) {
+        const std::size_t take = pointers.size() / p.headers + (h < pointers.size() % p.headers);
+        for (std::size_t i = 0; i < take; ++i, ++next)
+            segments[h].insert(segments[h].end(), pointers[next].begin(), pointers[next].end());
+        if (segments[h].size() > limit)
+            throw std::invalid_argument("the pointers given to one header do not fit its map");
+    }
+    return segments;
+}
+
+// Whole pointers per header, as many as the limit allows, or spread over p.headers.
 std::vector<std::vector<std::uint16_t>> split_map(const std::vector<pointer>& map,
                                                   const placement& p)
 {
@@ -156,11 +188,11 @@ std::vector<std::vector<std::uint16_t>> split_map(const std::vector<pointer>& ma
                              std::min<std::size_t>(p.map_offset, HEADER_WORDS_BEFORE_CHECKSUM);
     const std::size_t limit =
         p.max_map_words == 0 ? area : std::min<std::size_t>(p.max_map_words, area);
+    const auto pointers = encoded_pointers(map, limit);
+    if (p.headers > 1)
+        return split_evenly(pointers, p, limit);
     std::vector<std::vector<std::uint16_t>> segments(1);
-    for (const auto& ptr : map) {
-        const auto words = encode_pointer(ptr);
-        if (words.size() > limit)
-            throw std::invalid_argument("a pointer does not fit in one header's map");
+    for (const auto& words : pointers) {
         if (segments.back().size() + words.size() > limit)
             segments.emplace_back();
         segments.back().insert(segments.back().end(), words.begin(), words.end());
@@ -190,16 +222,6 @@ std::uint64_t total_blocks(const std::vector<extent>& runs)
     return total;
 }
 
-std::optional<std::uint64_t> lbn_in_runs(const std::vector<extent>& runs, std::uint64_t vbn)
-{
-    for (const auto& r : runs) {
-        if (vbn <= r.count)
-            return r.lbn + vbn - 1;
-        vbn -= r.count;
-    }
-    return std::nullopt;
-}
-
 class planner {
   public:
     planner(const volume_options& options, const std::map<std::uint32_t, file_node>& nodes,
@@ -219,11 +241,11 @@ class planner {
         size_index(spare);
         place_fixed();
         for (const auto& [number, node] : nodes_)
-            if (number != INDEX_FILE && number != BITMAP_FILE)
+            if (number != INDEX_FILE_NUMBER && number != BITMAP_FILE_NUMBER)
                 p_.files[number] = plan_file(node);
         place_index_tail();
-        p_.files[BITMAP_FILE] = plan_storage_bitmap();
-        p_.files[INDEX_FILE] = plan_index_file();
+        p_.files[BITMAP_FILE_NUMBER] = plan_storage_bitmap();
+        p_.files[INDEX_FILE_NUMBER] = plan_index_file();
         assign_headers(spare);
         p_.layout_end = a_.allocated_end();
         p_.device_end = a_.end();
@@ -235,7 +257,7 @@ class planner {
     std::vector<std::uint32_t> spare_numbers(std::size_t count) const
     {
         std::vector<std::uint32_t> out;
-        for (std::uint32_t n = FIRST_USER_FILE; out.size() < count; ++n)
+        for (std::uint32_t n = FIRST_USER_FILE_NUMBER; out.size() < count; ++n)
             if (nodes_.count(n) == 0)
                 out.push_back(n);
         return out;
@@ -366,7 +388,7 @@ class planner {
     // One storage control block and one bit per cluster of the device.
     planned_file plan_storage_bitmap()
     {
-        const file_node& node = nodes_.at(BITMAP_FILE);
+        const file_node& node = nodes_.at(BITMAP_FILE_NUMBER);
         std::uint64_t blocks = 1;
         while (1 + (a_.end() + blocks + BITS_PER_BLOCK - 1) / BITS_PER_BLOCK > blocks)
             ++blocks;
@@ -382,7 +404,7 @@ class planner {
     // headers.
     planned_file plan_index_file()
     {
-        const file_node& node = nodes_.at(INDEX_FILE);
+        const file_node& node = nodes_.at(INDEX_FILE_NUMBER);
         planned_file f = plan_file(node);
         std::vector<extent> runs;
         runs.push_back(extent{0, std::min<std::uint64_t>(2, o_.ibmap_vbn - 1U)});
@@ -459,15 +481,15 @@ class renderer {
         if (p_.alternate_count >= 1)
             image_.write_block(p_.alternate_lbn, home);
         if (p_.alternate_count >= 2)
-            image_.write_block(p_.alternate_lbn + 1, image_.read(header_lbn(INDEX_FILE)));
+            image_.write_block(p_.alternate_lbn + 1, image_.read(header_lbn(INDEX_FILE_NUMBER)));
         image_.resize(o_.device_blocks != 0 ? o_.device_blocks
                                             : std::max(p_.device_end, image_.device_blocks()));
     }
 
     [[nodiscard]] std::uint64_t header_lbn(std::uint32_t number) const
     {
-        const std::uint64_t vbn = std::uint64_t{number} + o_.ibmap_vbn + p_.ibmap_size - 1;
-        const auto lbn = lbn_in_runs(p_.files.at(INDEX_FILE).runs, vbn);
+        const std::uint64_t vbn = index_vbn_of(number, o_.ibmap_vbn, p_.ibmap_size);
+        const auto lbn = lbn_in_runs(p_.files.at(INDEX_FILE_NUMBER).runs, vbn);
         if (!lbn)
             throw std::invalid_argument("a header lies past the index file's map");
         return *lbn;
@@ -504,6 +526,8 @@ class renderer {
         h.record_type = n.file.record_type;
         h.record_attributes = n.file.record_attributes;
         h.record_size = n.file.record_size;
+        h.vfc_size = n.file.vfc_size;
+        h.max_record = n.file.max_record;
         h.hiblk = f.hiblk;
         h.efblk = f.efblk;
         h.ffbyte = f.ffbyte;
@@ -511,9 +535,13 @@ class renderer {
         h.owner_member = n.file.owner_member;
         h.owner_group = n.file.owner_group;
         h.protection = n.file.protection;
-        h.back_link =
-            segment == 0 ? (n.parent != 0 ? id_of(n.parent) : file_id{}) : id_of(n.number);
-        h.ident_name = n.name + ";" + std::to_string(n.file.version);
+        h.back_link = segment == 0
+                          ? n.file.back_link.value_or(n.parent != 0 ? id_of(n.parent) : file_id{})
+                          : id_of(n.number);
+        h.ident_name = n.file.ident_name.value_or(n.name + ";" + std::to_string(n.file.version));
+        h.dates = n.file.dates;
+        h.revision_count = n.file.revision_count;
+        h.ident_offset = n.file.ident_offset;
         h.map_offset = n.file.place.map_offset;
         h.map = f.segments[segment];
         return h;
@@ -540,7 +568,7 @@ class renderer {
 
     static void put_text(block& b, std::size_t offset, const std::string& text)
     {
-        for (std::size_t i = 0; i < HM_TEXT_FIELD; ++i)
+        for (std::size_t i = 0; i < HB_TEXT_FIELD; ++i)
             b[offset + i] = static_cast<std::uint8_t>(i < text.size() ? text[i] : ' ');
     }
 
@@ -549,38 +577,39 @@ class renderer {
     {
         const bool alt_home = p_.alternate_count >= 1;
         const bool alt_index = p_.alternate_count >= 2;
-        put_u32(b, HM_HOMELBN, static_cast<std::uint32_t>(HOME_LBN));
-        put_u32(b, HM_ALHOMELBN, static_cast<std::uint32_t>(alt_home ? p_.alternate_lbn : 0));
-        put_u32(b, HM_ALTIDXLBN, static_cast<std::uint32_t>(alt_index ? p_.alternate_lbn + 1 : 0));
-        put_u16(b, HM_STRUCLEV, STRUCTURE_LEVEL);
-        put_u16(b, HM_CLUSTER, o_.cluster);
-        put_u16(b, HM_HOMEVBN, o_.ibmap_vbn > 2 ? 2 : 0);
-        put_u16(b, HM_ALHOMEVBN, alt_home ? 3 : 0);
-        put_u16(b, HM_ALTIDXVBN, alt_index ? 4 : 0);
-        put_u16(b, HM_IBMAPVBN, o_.ibmap_vbn);
-        put_u32(b, HM_IBMAPLBN, o_.ibmap_lbn);
+        put_u32(b, HB_HOME_LBN, static_cast<std::uint32_t>(HOME_LBN));
+        put_u32(b, HB_ALT_HOME_LBN, static_cast<std::uint32_t>(alt_home ? p_.alternate_lbn : 0));
+        put_u32(b, HB_ALT_INDEX_LBN,
+                static_cast<std::uint32_t>(alt_index ? p_.alternate_lbn + 1 : 0));
+        put_u16(b, HB_STRUCTURE_LEVEL, STRUCTURE_LEVEL);
+        put_u16(b, HB_CLUSTER, o_.cluster);
+        put_u16(b, HB_HOME_VBN, o_.ibmap_vbn > 2 ? 2 : 0);
+        put_u16(b, HB_ALT_HOME_VBN, alt_home ? 3 : 0);
+        put_u16(b, HB_ALT_INDEX_VBN, alt_index ? 4 : 0);
+        put_u16(b, HB_IBMAP_VBN, o_.ibmap_vbn);
+        put_u32(b, HB_IBMAP_LBN, o_.ibmap_lbn);
         const std::uint64_t max_files = std::uint64_t{p_.ibmap_size} * BITS_PER_BLOCK;
-        put_u32(b, HM_MAXFILES, to_u32(max_files, "bitmap too large"));
-        put_u16(b, HM_IBMAPSIZE, p_.ibmap_size);
-        put_u16(b, HM_RESFILES, static_cast<std::uint16_t>(CORIMG_FILE));
-        put_u16(b, HM_OWNER_MEMBER, o_.owner_member);
-        put_u16(b, HM_OWNER_GROUP, o_.owner_group);
-        put_u16(b, HM_FILEPROT, PROT_DEFAULT);
-        put_u16(b, HM_CHECKSUM1, word_sum(b, HM_CHECKSUM1_WORDS));
+        put_u32(b, HB_MAX_FILES, to_u32(max_files, "bitmap too large"));
+        put_u16(b, HB_IBMAP_SIZE, p_.ibmap_size);
+        put_u16(b, HB_RESERVED_FILES, static_cast<std::uint16_t>(CORIMG_FILE_NUMBER));
+        put_u16(b, HB_OWNER_MEMBER, o_.owner_member);
+        put_u16(b, HB_OWNER_GROUP, o_.owner_group);
+        put_u16(b, HB_FILE_PROTECTION, PROT_DEFAULT);
+        put_u16(b, HB_CHECKSUM1, word_sum(b, HB_CHECKSUM1_WORDS));
     }
 
     void put_home_labels(block& b) const
     {
-        put_u64(b, HM_CREDATE, DEFAULT_DATE);
-        b[HM_WINDOW] = 7;
-        b[HM_LRU_LIM] = 16;
-        put_u16(b, HM_EXTEND, 5);
-        put_u64(b, HM_REVDATE, DEFAULT_DATE);
-        put_u32(b, HM_SERIALNUM, 0x0D5C0001);
-        put_text(b, HM_STRUCNAME, "");
-        put_text(b, HM_VOLNAME, o_.volume_name);
-        put_text(b, HM_OWNERNAME, o_.owner_name);
-        put_text(b, HM_FORMAT, "DECFILE11B");
+        put_u64(b, HB_CREATION_DATE, DEFAULT_DATE);
+        b[HB_WINDOW] = 7;
+        b[HB_LRU_LIMIT] = 16;
+        put_u16(b, HB_EXTEND, 5);
+        put_u64(b, HB_REVISION_DATE, DEFAULT_DATE);
+        put_u32(b, HB_SERIAL_NUMBER, 0x0D5C0001);
+        put_text(b, HB_STRUCTURE_NAME, "");
+        put_text(b, HB_VOLUME_NAME, o_.volume_name);
+        put_text(b, HB_OWNER_NAME, o_.owner_name);
+        put_text(b, HB_FORMAT, "DECFILE11B");
     }
 
     block home_block() const
