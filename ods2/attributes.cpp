@@ -59,7 +59,8 @@ bool ident_area_at(const block& b, std::size_t& at)
     return at >= FH_FIXED_AREA_END && fits(FH_CHECKSUM, at, FI_SIZE);
 }
 
-// The stored name: its first part, then its continuation, trailing blanks removed.
+// The stored name: its first part, then its continuation, trailing blanks (and
+// the NULs of an area never written) removed.
 void read_ident_name(const block& b, std::size_t at, file_attributes& out)
 {
     std::size_t n = 0;
@@ -67,7 +68,7 @@ void read_ident_name(const block& b, std::size_t at, file_attributes& out)
         out.name[n++] = static_cast<char>(b[at + FI_NAME + i]);
     for (std::size_t i = 0; i < FI_NAME_EXT_LENGTH; ++i)
         out.name[n++] = static_cast<char>(b[at + FI_NAME_EXT + i]);
-    while (n > 0 && out.name[n - 1] == ' ')
+    while (n > 0 && (out.name[n - 1] == ' ' || out.name[n - 1] == '\0'))
         --n;
     out.name[n] = '\0';
     out.name_length = n;

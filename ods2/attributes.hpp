@@ -60,7 +60,7 @@ struct file_attributes {
     std::uint16_t protection = 0; // system, owner, group, world nibbles; a set bit denies
     // The identification area: known is false when it lies outside the header.
     bool ident_known = false;
-    char name[MAX_IDENT_NAME + 1] = {}; // as stored, trailing blanks removed
+    char name[MAX_IDENT_NAME + 1] = {}; // as stored, trailing blanks and NULs removed
     std::size_t name_length = 0;
     std::uint16_t revision_count = 0;
     vms_time created;

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "diag/report.hpp"
@@ -157,4 +158,95 @@ std::size_t read_lblocks(std::uint64_t lbn, std::size_t count, std::uint8_t* buf
     const auto offset = static_cast<off_t>(lbn * BLOCK_SIZE);
     const ssize_t got = ::pread(volume.fd, buffer, count * BLOCK_SIZE, offset);
     return got > 0 ? static_cast<std::size_t>(got) / BLOCK_SIZE : 0;
+}
+
+namespace {
+
+// The home block's identification: "DECFILE11B" and blanks.
+bool identified_as_files11(const block& home)
+{
+    const std::size_t n = sizeof HB_FORMAT_TEXT - 1;
+    return std::memcmp(home.data() + HB_FORMAT, HB_FORMAT_TEXT, n) == 0;
+}
+
+// Whether the home block describes a volume that can be mounted; if not, why in message.
+bool diagnose_home_block(const block& home, std::uint64_t device_blocks, char* message,
+                         std::size_t size)
+{
+    if (!identified_as_files11(home)) {
+        std::snprintf(message, size, "Not an ODS-2 volume: the home block lacks \"%s\"",
+                      HB_FORMAT_TEXT);
+        return false;
+    }
+    const std::uint16_t level = get_u16_le(home, HB_STRUCTURE_LEVEL);
+    const auto major = static_cast<std::uint8_t>(level >> 8);
+    if (major == STRUCTURE_LEVEL_ODS5) {
+        std::snprintf(message, size, "ODS-5 volume: not supported yet");
+        return false;
+    }
+    if (level != 0x0201 && level != 0x0202) {
+        std::snprintf(message, size, "Not an ODS-2 volume: structure level 0x%04X",
+                      static_cast<unsigned>(level));
+        return false;
+    }
+    // The index file's first headers (file 1, then the MFD) follow its bitmap.
+    const std::uint64_t index_lbn =
+        std::uint64_t{get_u32_le(home, HB_IBMAP_LBN)} + get_u16_le(home, HB_IBMAP_SIZE);
+    const std::uint64_t mfd_lbn = index_lbn + MFD_FILE_NUMBER - INDEX_FILE_NUMBER;
+    if (mfd_lbn >= device_blocks) {
+        std::snprintf(message, size,
+                      "Device too small: %llu blocks, but the index file needs block %llu",
+                      static_cast<unsigned long long>(device_blocks),
+                      static_cast<unsigned long long>(mfd_lbn));
+        return false;
+    }
+    return true;
+}
+
+bool diagnose_open_file(int fd, char* message, std::size_t size)
+{
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        std::snprintf(message, size, "Can't read: %s", std::strerror(errno));
+        return false;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        std::snprintf(message, size, "Is a directory, not a volume");
+        return false;
+    }
+    if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) {
+        std::snprintf(message, size, "Not a regular file or block device");
+        return false;
+    }
+    const off_t end = ::lseek(fd, 0, SEEK_END);
+    const std::uint64_t bytes = end > 0 ? static_cast<std::uint64_t>(end) : 0;
+    block home{};
+    errno = 0;
+    const ssize_t got = ::pread(fd, home.data(), BLOCK_SIZE, HOME_LBN * BLOCK_SIZE);
+    if (got < 0) {
+        std::snprintf(message, size, "Can't read: %s", std::strerror(errno));
+        return false;
+    }
+    if (static_cast<std::size_t>(got) < BLOCK_SIZE) {
+        std::snprintf(message, size, "Too short for a home block: %llu bytes",
+                      static_cast<unsigned long long>(bytes));
+        return false;
+    }
+    return diagnose_home_block(home, bytes / BLOCK_SIZE, message, size);
+}
+
+} // namespace
+
+bool diagnose_volume(const char* path, char* message, std::size_t size)
+{
+    if (size > 0)
+        message[0] = '\0';
+    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        std::snprintf(message, size, "Can't open: %s", std::strerror(errno));
+        return false;
+    }
+    const bool sound = diagnose_open_file(fd, message, size);
+    ::close(fd);
+    return sound;
 }

@@ -49,6 +49,18 @@ int open_volume(const char* name);
 // which changes nothing.
 int open_volume_path(const char* path);
 
+// Whether the host path holds an ODS-2 volume that open_volume_path can
+// mount, for a program to say why not before it tries: a directory, a special
+// file (neither a regular file nor a block device), a file it cannot open or
+// read (the system's reason), one too short for a home block, a home block
+// without the DECFILE11B identification, a structure level other than ODS-2
+// (ODS-5 is named as not supported yet), a device smaller than its index file
+// needs. Opens the path itself, read-only and without waiting, and changes no
+// state; the mounted volume stays as it is. True when nothing was found
+// wrong (message empty); false with the reason in message (NUL-terminated,
+// cut to size).
+[[nodiscard]] bool diagnose_volume(const char* path, char* message, std::size_t size);
+
 // Reads logical block lbn of the mounted volume into buffer; 1, or 0 after reporting.
 int read_lblock(std::uint64_t lbn, std::span<std::uint8_t, BLOCK_SIZE> buffer);
 

@@ -1,0 +1,311 @@
+// The record converter: a table of tiny records for each format, and the
+// streaming converter fed in random pieces against a whole-buffer reference.
+#include "output/convert.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace std::string_literals;
+
+file_attributes attrs(std::uint8_t format, std::uint8_t attributes, std::uint16_t size = 0,
+                      std::uint8_t vfc = 0)
+{
+    file_attributes a;
+    a.record_format = format;
+    a.record_attributes = attributes;
+    a.record_size = size;
+    a.vfc_size = vfc;
+    return a;
+}
+
+struct result {
+    std::string text;
+    bool truncated = false;
+};
+
+// Converts the whole input, handed over in pieces of at most piece bytes, with
+// at most room bytes of output per call.
+result convert(const file_attributes& a, const std::string& in, std::int32_t mode = CONVERT_AUTO,
+               std::size_t piece = SIZE_MAX, std::size_t room = 4096)
+{
+    record_converter c;
+    start_conversion(c, a, mode);
+    result r;
+    std::vector<std::uint8_t> out(room);
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(in.data());
+    std::size_t at = 0;
+    int idle = 0;
+    while (at < in.size()) {
+        const std::size_t n = std::min(piece, in.size() - at);
+        std::size_t consumed = 0;
+        const std::size_t w = convert_bytes(c, bytes + at, n, consumed, out.data(), out.size());
+        EXPECT_TRUE(consumed == n || w == out.size()) << "took less without a full output";
+        r.text.append(reinterpret_cast<const char*>(out.data()), w);
+        at += consumed;
+        idle = consumed == 0 && w == 0 ? idle + 1 : 0;
+        if (idle > 2) {
+            ADD_FAILURE() << "no progress at " << at;
+            break;
+        }
+    }
+    for (int calls = 0; calls < 100000; ++calls) {
+        const std::size_t w = finish_conversion(c, out.data(), out.size());
+        r.text.append(reinterpret_cast<const char*>(out.data()), w);
+        if (w < out.size())
+            break;
+    }
+    r.truncated = c.truncated;
+    return r;
+}
+
+// A record of a length word, the bytes and, after an odd length, a pad byte.
+std::string rec(const std::string& data, char pad = '\xEE')
+{
+    std::string r;
+    r += static_cast<char>(data.size() & 0xFF);
+    r += static_cast<char>(data.size() >> 8);
+    r += data;
+    if (data.size() % 2)
+        r += pad;
+    return r;
+}
+
+std::string repeat(const std::string& s, std::size_t n)
+{
+    std::string r;
+    for (std::size_t i = 0; i < n; ++i)
+        r += s;
+    return r;
+}
+
+struct format_case {
+    const char* what;
+    file_attributes a;
+    std::string in;
+    std::string out;
+    bool truncated = false;
+};
+
+void run_table(const std::vector<format_case>& cases)
+{
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const result r = convert(c.a, c.in);
+        EXPECT_EQ(r.text, c.out);
+        EXPECT_EQ(r.truncated, c.truncated);
+        // the same, a byte at a time in and out
+        const result small = convert(c.a, c.in, CONVERT_AUTO, 1, 1);
+        EXPECT_EQ(small.text, c.out);
+        EXPECT_EQ(small.truncated, c.truncated);
+    }
+}
+
+} // namespace
+
+TEST(convert_bytes, variable_records_become_lines)
+{
+    const file_attributes var = attrs(RECFMT_VARIABLE, RECATTR_IMPLIED_CR);
+    const std::string first = rec("abc") + rec("") + rec("de");
+    std::vector<format_case> cases = {
+        {"odd, empty and even records", var, first, "abc\n\nde\n"},
+        {"no attributes: still a line per record", attrs(RECFMT_VARIABLE, 0), first, "abc\n\nde\n"},
+        {"bytes inside a record are kept", var, rec("a\nb\rc\0"s), "a\nb\rc\0\n"s},
+        {"a record crosses a block", var, rec(std::string(600, 'q')) + rec("z"),
+         std::string(600, 'q') + "\nz\n"},
+        {"0xFFFF ends the block's records", var,
+         rec("ab") + "\xFF\xFF" + std::string(506, '\x55') + rec("cd"), "ab\ncd\n"},
+        {"0xFFFF in the block's last word", var, rec(std::string(508, 'm')) + "\xFF\xFF" + rec("n"),
+         std::string(508, 'm') + "\nn\n"},
+        {"the end of file inside a record", var, rec("hello") + "\x05\x00wor"s, "hello\nwor\n",
+         true},
+        {"the end of file inside a length word", var, rec("ab") + "\x07"s, "ab\n", true},
+        {"a length runs past the end of file", var, rec("ab") + "\xFF\x7F" + "cd", "ab\ncd\n",
+         true},
+        {"the end of file before a pad byte", var, "\x01\x00z"s, "z\n"},
+        {"an empty file", var, "", ""},
+    };
+    run_table(cases);
+}
+
+TEST(convert_bytes, vfc_records_lose_their_header)
+{
+    const file_attributes vfc = attrs(RECFMT_VFC, RECATTR_IMPLIED_CR, 0, 2);
+    const file_attributes vfc3 = attrs(RECFMT_VFC, RECATTR_IMPLIED_CR, 0, 3);
+    const file_attributes prn = attrs(RECFMT_VFC, RECATTR_PRINT, 0, 2);
+    const file_attributes prn0 = attrs(RECFMT_VFC, RECATTR_PRINT, 0, 0); // 0 stands for 2
+    std::vector<format_case> cases = {
+        {"a header of 2", vfc,
+         rec("\x01\x8D"s
+             "abc") +
+             rec("\x11\x22xy"),
+         "abc\nxy\n"},
+        {"a header of 3", vfc3, rec("HHHabc") + rec("HHH"), "abc\n\n"},
+        {"the usual print records", prn,
+         rec("\x01\x8D"s
+             "one") +
+             rec("\x01\x8D"s
+                 "two"),
+         "one\ntwo\n"},
+        {"a vfc size of 0 is 2", prn0,
+         rec("\x01\x8D"s
+             "one"),
+         "one\n"},
+        {"double spacing: a blank line before each", prn,
+         rec("\x02\x8D"s
+             "a") +
+             rec("\x02\x8D"s
+                 "b"),
+         "\na\n\nb\n"},
+        {"a form feed before, then a carriage return", prn,
+         rec("\x01\x8D"s
+             "a") +
+             rec("\x8C\x8D"s
+                 "page") +
+             rec("\x01\x8D"s
+                 "b"),
+         "a\n\fpage\nb\n"},
+        {"line feeds after the data", prn,
+         rec("\x00\x01"s
+             "a") +
+             rec("\x00\x03"s
+                 "b"),
+         "a\nb\n\n\n"},
+        {"a prefix of 1 and nothing after: lines end at the next line feed", prn,
+         rec("\x01\x00"s
+             "a") +
+             rec("\x01\x00"s
+                 "b"),
+         "a\nb\n"},
+        {"overprinting: no line feed after a carriage return", prn,
+         rec("\x01\x8D"s
+             "abc") +
+             rec("\x00\x8D"s
+                 "___"),
+         "abc\r___\n"},
+        {"a device channel is one line feed", prn,
+         rec("\xC3\x8D"s
+             "a") +
+             rec("\xC1\x8D"s
+                 "b"),
+         "a\nb\n"},
+        {"a C0 character after the data", prn,
+         rec("\x01\x87"s
+             "bell"),
+         "bell\a\n"},
+        {"a record shorter than its header", prn,
+         rec("\x01"s) + rec("") +
+             rec("\x01\x8D"s
+                 "x"),
+         "\n\nx\n"},
+        {"the end of file inside the header", prn,
+         rec("\x01\x8D"s
+             "a") +
+             "\x04\x00\x01"s,
+         "a\n", true},
+        {"print control on a record crossing blocks", prn, rec("\x01\x8D"s + std::string(520, 'r')),
+         std::string(520, 'r') + "\n"},
+    };
+    run_table(cases);
+}
+
+TEST(convert_bytes, fortran_carriage_control)
+{
+    const file_attributes ftn = attrs(RECFMT_VARIABLE, RECATTR_FORTRAN);
+    const file_attributes ftn_fix = attrs(RECFMT_FIXED, RECATTR_FORTRAN, 3);
+    std::vector<format_case> cases = {
+        {"space: a new line each", ftn, rec(" ab") + rec(" cd"), "ab\ncd\n"},
+        {"0: a blank line first", ftn, rec(" ab") + rec("0cd"), "ab\n\ncd\n"},
+        {"1: a form feed first", ftn, rec(" ab") + rec("1cd"), "ab\n\fcd\n"},
+        {"+: overprint", ftn, rec(" ab") + rec("+__"), "ab\r__\n"},
+        {"$: a prompt, no line end after it", ftn, rec("$name? ") + rec(" yes"), "name? \nyes\n"},
+        {"NUL: no control", ftn, rec(" ab") + rec("\0cd"s), "ab\rcd\n"},
+        {"any other byte: a space", ftn, rec("Xab") + rec("*cd"), "ab\ncd\n"},
+        {"an empty record: a line", ftn, rec(" a") + rec("") + rec(" b"), "a\n\nb\n"},
+        {"0 first in the file: one blank line", ftn, rec("0a"), "\na\n"},
+        {"fixed records with Fortran control", ftn_fix,
+         " ab\xEE"
+         "0cd\xEE"
+         "+__\xEE"s,
+         "ab\n\ncd\r__\n"},
+        {"the end of file after the control byte", ftn, rec(" a") + "\x03\x00 "s, "a\n\n", true},
+    };
+    run_table(cases);
+}
+
+TEST(convert_bytes, fixed_records)
+{
+    const file_attributes cr4 = attrs(RECFMT_FIXED, RECATTR_IMPLIED_CR, 4);
+    const file_attributes cr3 = attrs(RECFMT_FIXED, RECATTR_IMPLIED_CR, 3);
+    const file_attributes nospan = attrs(RECFMT_FIXED, RECATTR_IMPLIED_CR | RECATTR_NO_SPAN, 200);
+    const file_attributes plain = attrs(RECFMT_FIXED, 0, 512);
+    const std::string three_blocks_of_200 = std::string(200, 'a') + std::string(200, 'b') +
+                                            std::string(112, '\0') + std::string(200, 'c');
+    std::vector<format_case> cases = {
+        {"implied CR: a line each", cr4, "abcdefgh", "abcd\nefgh\n"},
+        {"odd size: a pad byte after each", cr3,
+         "abc\xEE"
+         "def\xEE"s,
+         "abc\ndef\n"},
+        {"no span: a record does not cross a block", nospan, three_blocks_of_200,
+         std::string(200, 'a') + "\n" + std::string(200, 'b') + "\n" + std::string(200, 'c') +
+             "\n"},
+        {"spanning records cross blocks", cr4, std::string(510, 'x') + "yyzz",
+         repeat("xxxx\n", 127) + "xxyy\nzz\n", true},
+        {"without carriage control: the bytes", plain, "ab\0\n\xFF"s, "ab\0\n\xFF"s},
+        {"a record size of 0: the bytes", attrs(RECFMT_FIXED, RECATTR_IMPLIED_CR, 0), "abc", "abc"},
+        {"the end of file inside a record", cr4, "abcdef", "abcd\nef\n", true},
+    };
+    run_table(cases);
+}
+
+TEST(convert_bytes, stream_formats_give_lines_ending_in_lf)
+{
+    const file_attributes stm = attrs(RECFMT_STREAM, RECATTR_IMPLIED_CR);
+    const file_attributes stmlf = attrs(RECFMT_STREAM_LF, RECATTR_IMPLIED_CR);
+    const file_attributes stmcr = attrs(RECFMT_STREAM_CR, RECATTR_IMPLIED_CR);
+    std::vector<format_case> cases = {
+        {"stream: CR LF becomes LF", stm, "a\r\nb\r\n", "a\nb\n"},
+        {"stream: LF, FF and VT stay", stm, "a\nb\fc\vd\n", "a\nb\fc\vd\n"},
+        {"stream: a lone CR stays", stm, "a\rb\r\r\nc\r", "a\rb\r\nc\r"},
+        {"stream: no line end is added", stm, "a\r\nlast", "a\nlast"},
+        {"stream-LF: the bytes", stmlf, "ab\ncd\r\n\0"s, "ab\ncd\r\n\0"s},
+        {"stream-CR: CR becomes LF", stmcr, "ab\rcd\r\n", "ab\ncd\n\n"},
+        {"undefined: the bytes", attrs(RECFMT_UNDEFINED, 0),
+         "\x03\x00"
+         "abc"s,
+         "\x03\x00"
+         "abc"s},
+        {"an unknown format: the bytes", attrs(9, RECATTR_IMPLIED_CR),
+         "\x03\x00"
+         "abc"s,
+         "\x03\x00"
+         "abc"s},
+    };
+    run_table(cases);
+}
+
+TEST(convert_bytes, raw_gives_the_bytes_for_every_format)
+{
+    const std::string in = rec("abc") + "\r\n\x01\x8D"s;
+    for (std::uint8_t format = 0; format < 8; ++format) {
+        for (std::uint8_t attributes : {0, 1, 2, 4, 8, 15}) {
+            const result r = convert(attrs(format, attributes, 3, 2), in, CONVERT_RAW, 3, 5);
+            EXPECT_EQ(r.text, in);
+            EXPECT_FALSE(r.truncated);
+        }
+    }
+}
+
+TEST(convert_bytes, other_organizations_give_the_bytes)
+{
+    file_attributes a = attrs(RECFMT_VARIABLE, RECATTR_IMPLIED_CR);
+    a.organization = 2; // indexed
+    EXPECT_EQ(convert(a, rec("abc")).text, rec("abc"));
+}
