@@ -153,7 +153,7 @@ int read_text(open_file& f, std::uint64_t offset, std::size_t size, std::vector<
 
 bool read_as_text(const file_attributes& a)
 {
-    return a.record_format != RECFMT_UNDEFINED && a.record_format != RECFMT_FIXED;
+    return converts_to_text(a);
 }
 
 std::unique_ptr<open_file> open_content(const node& n)

@@ -1,14 +1,12 @@
 // odsfs: mounts an ODS-2 volume image read-only as a directory tree through
 // FUSE. The image is checked before anything is mounted; the file system then
 // runs single-threaded until it is unmounted.
-#include <cerrno>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
-#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -94,13 +92,9 @@ bool add_mount_options(fuse_args& args, const char* image)
 // false after one line saying why.
 bool check_image(const char* image)
 {
-    struct stat st {};
-    if (::stat(image, &st) != 0) {
-        report("Can't open %s: %s", image, std::strerror(errno));
-        return false;
-    }
-    if (S_ISDIR(st.st_mode)) {
-        report("%s is a directory, not a volume image", image);
+    char why[256];
+    if (!diagnose_volume(image, why, sizeof why)) {
+        report("%s: %s", image, why);
         return false;
     }
     volume.boot_block_readable = true;

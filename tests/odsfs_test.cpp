@@ -594,7 +594,8 @@ TEST_F(odsfs_test, images_that_are_not_volumes_are_refused_before_mounting)
         EXPECT_FALSE(m.mounted());
         EXPECT_EQ(m.exit_status(), 1);
         EXPECT_NE(m.err().find(c.says), std::string::npos) << m.err();
-        EXPECT_EQ(std::count(m.err().begin(), m.err().end(), '\n'), 1) << m.err();
+        const std::string err = m.err();
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
         EXPECT_FALSE(is_mount_point(m.point()));
     }
 }
