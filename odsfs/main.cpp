@@ -159,6 +159,7 @@ int main(int argc, char** argv)
         fuse_lowlevel_help();
     } else if (opts.show_version) {
         std::printf("odsfs version %s\n", ODSFS_VERSION);
+        std::fflush(stdout);
         fuse_lowlevel_version();
     } else if (cmd.image == nullptr || opts.mountpoint == nullptr) {
         status = usage_error(cmd.image == nullptr ? "no image given" : "no mount point given");

@@ -3,6 +3,7 @@
 // EROFS for every change.
 #include "odsfs/ops.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -11,6 +12,8 @@
 
 #include <fcntl.h>
 
+#include "ods2/layout.hpp"
+#include "ods2/volume.hpp"
 #include "odsfs/cache.hpp"
 #include "odsfs/content.hpp"
 #include "odsfs/names.hpp"
@@ -146,9 +149,46 @@ void do_open(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi)
         delete reinterpret_cast<open_file*>(fi->fh);
 }
 
+// A read of a file's bytes handed to the kernel as pieces of the image, which
+// libfuse splices from the image into the reply; false when the range is not
+// mapped by a few runs that lie inside the device (the reply is then copied,
+// and a failure reported).
+bool reply_spliced(fuse_req_t req, open_file& f, std::uint64_t offset, std::size_t size)
+{
+    constexpr std::size_t MAX_PIECES = 16;
+    struct {
+        fuse_bufvec vec;
+        fuse_buf more[MAX_PIECES - 1];
+    } pieces{};
+    std::size_t count = 0;
+    const std::uint64_t end = std::min<std::uint64_t>(f.size, offset + size);
+    for (std::uint64_t at = offset; at < end; ++count) {
+        block_run run;
+        const auto vbn = static_cast<std::int64_t>(at / BLOCK_SIZE + 1);
+        if (count == MAX_PIECES || !map_vblock(vbn, f.header, run, f.cursor) ||
+            (volume.device_blocks != 0 &&
+             (run.lbn >= volume.device_blocks || run.count > volume.device_blocks - run.lbn)))
+            return false;
+        const std::uint64_t skip = at % BLOCK_SIZE;
+        const std::uint64_t length =
+            std::min<std::uint64_t>(end - at, run.count * BLOCK_SIZE - skip);
+        fuse_buf& b = count == 0 ? pieces.vec.buf[0] : pieces.more[count - 1];
+        b.size = static_cast<std::size_t>(length);
+        b.flags = static_cast<fuse_buf_flags>(FUSE_BUF_IS_FD | FUSE_BUF_FD_SEEK);
+        b.fd = volume.fd;
+        b.pos = static_cast<off_t>(run.lbn * BLOCK_SIZE + skip);
+        at += length;
+    }
+    pieces.vec.count = count;
+    fuse_reply_data(req, &pieces.vec, FUSE_BUF_SPLICE_MOVE);
+    return true;
+}
+
 void do_read(fuse_req_t req, fuse_ino_t, size_t size, off_t off, fuse_file_info* fi)
 {
     auto* f = reinterpret_cast<open_file*>(fi->fh);
+    if (off >= 0 && !f->text && reply_spliced(req, *f, static_cast<std::uint64_t>(off), size))
+        return;
     const std::uint8_t* data = nullptr;
     std::size_t length = 0;
     if (off < 0)
@@ -313,6 +353,7 @@ void do_listxattr(fuse_req_t req, fuse_ino_t ino, size_t size)
 void do_init(void*, fuse_conn_info* conn)
 {
     conn->max_read = MAX_READ;
+    conn->want |= conn->capable & (FUSE_CAP_SPLICE_WRITE | FUSE_CAP_SPLICE_MOVE);
     conn->want &= ~static_cast<unsigned>(FUSE_CAP_ATOMIC_O_TRUNC);
 }
 
