@@ -138,6 +138,10 @@ void do_open(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi)
 {
     if ((fi->flags & O_ACCMODE) != O_RDONLY || (fi->flags & O_TRUNC) != 0)
         return fail(req, EROFS);
+    // Bytes need no state per open file: ENOSYS tells the kernel to read
+    // without opening (and releasing), two requests fewer per file.
+    if (!settings.text)
+        return fail(req, ENOSYS);
     const node* n = find_node(ino);
     if (n == nullptr)
         return fail(req, EIO);
@@ -153,6 +157,9 @@ void do_open(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi)
 // libfuse splices from the image into the reply; false when the range is not
 // mapped by a few runs that lie inside the device (the reply is then copied,
 // and a failure reported).
+// Smaller reads are copied: setting up a splice costs more than copying them.
+constexpr std::size_t SPLICE_FROM = 64 * 1024;
+
 bool reply_spliced(fuse_req_t req, open_file& f, std::uint64_t offset, std::size_t size)
 {
     constexpr std::size_t MAX_PIECES = 16;
@@ -184,10 +191,32 @@ bool reply_spliced(fuse_req_t req, open_file& f, std::uint64_t offset, std::size
     return true;
 }
 
-void do_read(fuse_req_t req, fuse_ino_t, size_t size, off_t off, fuse_file_info* fi)
+// Where reads of files the kernel did not open go: the last file read.
+std::unique_ptr<open_file> unopened_reader;
+std::uint64_t unopened_inode = 0;
+
+// The open file a read is for; nullptr when its node could not be read.
+open_file* reader_for(fuse_ino_t ino, const fuse_file_info* fi)
 {
-    auto* f = reinterpret_cast<open_file*>(fi->fh);
-    if (off >= 0 && !f->text && reply_spliced(req, *f, static_cast<std::uint64_t>(off), size))
+    if (fi->fh != 0)
+        return reinterpret_cast<open_file*>(fi->fh);
+    if (unopened_reader == nullptr || unopened_inode != ino) {
+        const node* n = find_node(ino);
+        if (n == nullptr)
+            return nullptr;
+        unopened_reader = open_content(*n);
+        unopened_inode = ino;
+    }
+    return unopened_reader.get();
+}
+
+void do_read(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, fuse_file_info* fi)
+{
+    open_file* f = reader_for(ino, fi);
+    if (f == nullptr)
+        return fail(req, EIO);
+    if (off >= 0 && !f->text && size >= SPLICE_FROM &&
+        reply_spliced(req, *f, static_cast<std::uint64_t>(off), size))
         return;
     const std::uint8_t* data = nullptr;
     std::size_t length = 0;
@@ -280,32 +309,69 @@ void do_opendir(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi)
         delete reinterpret_cast<open_directory*>(fi->fh);
 }
 
-void do_readdir(fuse_req_t req, fuse_ino_t, size_t size, off_t off, fuse_file_info* fi)
+// Adds the name at d.position to buffer; false when it does not fit. With
+// plus, the entry's attributes go with it (none when they cannot be read:
+// the kernel then looks the name up itself).
+bool add_listed(fuse_req_t req, open_directory& d, bool plus, const std::string& name,
+                std::uint64_t inode, bool directory, char* buffer, std::size_t room,
+                std::size_t& need)
+{
+    const off_t next = d.position + 1;
+    if (!plus) {
+        struct stat st {};
+        st.st_ino = inode;
+        st.st_mode = directory ? S_IFDIR : S_IFREG;
+        need = fuse_add_direntry(req, buffer, room, name.c_str(), &st, next);
+        return need <= room;
+    }
+    fuse_entry_param e{};
+    e.attr.st_ino = inode;
+    e.attr.st_mode = directory ? S_IFDIR : S_IFREG;
+    if (d.position >= 2) {
+        const node* n = find_node(inode, child_spec(d.dir.spec, d.entry, directory));
+        if (n != nullptr) {
+            e.ino = n->inode;
+            fill_stat(*n, e.attr);
+            e.attr_timeout = TIMEOUT_SECONDS;
+            e.entry_timeout = TIMEOUT_SECONDS;
+        }
+    }
+    need = fuse_add_direntry_plus(req, buffer, room, name.c_str(), &e, next);
+    return need <= room;
+}
+
+void list_directory(fuse_req_t req, size_t size, off_t off, fuse_file_info* fi, bool plus)
 {
     auto& d = *reinterpret_cast<open_directory*>(fi->fh);
-    report_about(d.dir.spec);
     std::string name;
     std::uint64_t inode = 0;
     bool directory = false;
+    report_about(d.dir.spec);
     if (off != d.position) {
         rewind(d);
         while (d.position < off && peek_name(d, name, inode, directory))
             move_on(d);
     }
     std::vector<char> buffer(size);
-    std::size_t used = 0;
-    while (peek_name(d, name, inode, directory)) {
-        struct stat st {};
-        st.st_ino = inode;
-        st.st_mode = directory ? S_IFDIR : S_IFREG;
-        const std::size_t need = fuse_add_direntry(req, buffer.data() + used, size - used,
-                                                   name.c_str(), &st, d.position + 1);
-        if (need > size - used)
-            break;
+    std::size_t used = 0, need = 0;
+    while (
+        peek_name(d, name, inode, directory) &&
+        add_listed(req, d, plus, name, inode, directory, buffer.data() + used, size - used, need)) {
         used += need;
         move_on(d);
+        report_about(d.dir.spec);
     }
     fuse_reply_buf(req, buffer.data(), used);
+}
+
+void do_readdir(fuse_req_t req, fuse_ino_t, size_t size, off_t off, fuse_file_info* fi)
+{
+    list_directory(req, size, off, fi, false);
+}
+
+void do_readdirplus(fuse_req_t req, fuse_ino_t, size_t size, off_t off, fuse_file_info* fi)
+{
+    list_directory(req, size, off, fi, true);
 }
 
 void do_releasedir(fuse_req_t req, fuse_ino_t, fuse_file_info* fi)
@@ -354,6 +420,8 @@ void do_init(void*, fuse_conn_info* conn)
 {
     conn->max_read = MAX_READ;
     conn->want |= conn->capable & (FUSE_CAP_SPLICE_WRITE | FUSE_CAP_SPLICE_MOVE);
+    // Listings always carry attributes: ls -l and cp -r then look nothing up.
+    conn->want &= ~static_cast<unsigned>(FUSE_CAP_READDIRPLUS_AUTO);
     conn->want &= ~static_cast<unsigned>(FUSE_CAP_ATOMIC_O_TRUNC);
 }
 
@@ -374,6 +442,7 @@ fuse_lowlevel_ops make_operations()
     ops.release = do_release;
     ops.opendir = do_opendir;
     ops.readdir = do_readdir;
+    ops.readdirplus = do_readdirplus;
     ops.releasedir = do_releasedir;
     ops.statfs = do_statfs;
     ops.getxattr = do_getxattr;
