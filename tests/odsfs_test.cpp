@@ -769,3 +769,48 @@ TEST_F(odsfs_test, real_vax_disk_copies_out_with_cp)
     EXPECT_EQ(m.unmount(), 0);
     EXPECT_EQ(slurp(image()), slurp(original)) << "the image is unchanged";
 }
+
+// The manual page renders without a warning and names every option, attribute
+// and exit status; the installed tree holds the program and the page.
+TEST(odsfs_manual, renders_cleanly_and_names_every_option_and_attribute)
+{
+    scratch_dir scratch;
+    const std::string page = ODSCP_SOURCE_DIR "/man/odsfs.1";
+    const command_result r = run_command({"groff", "-man", "-Tutf8", "-ww", "-z", page}, scratch);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    const std::string text = slurp(page);
+    for (const char* word : {"versions",
+                             "lower",
+                             "text",
+                             "uid=",
+                             "gid=",
+                             "\\-f",
+                             "\\-d",
+                             "\\-h",
+                             "\\-V",
+                             "EROFS",
+                             "user.vms.fileid",
+                             "user.vms.owner",
+                             "user.vms.protection",
+                             "user.vms.recfmt",
+                             "user.vms.created",
+                             "user.vms.revised",
+                             "user.vms.expires",
+                             "user.vms.backup",
+                             "user.vms.revisions",
+                             "EXIT STATUS",
+                             "user_allow_other",
+                             "fusermount3"})
+        EXPECT_NE(text.find(word), std::string::npos) << word;
+#ifdef ODSFS_BINARY
+    const std::string root = scratch.path("root");
+    const command_result install =
+        run_command({"env", "DESTDIR=" + root, ODSCP_CMAKE_COMMAND, "--install", ODSCP_BUILD_DIR,
+                     "--prefix", "/usr", "--component", "odscp"},
+                    scratch);
+    ASSERT_EQ(install.status, 0) << install.err;
+    EXPECT_EQ(::access((root + "/usr/bin/odsfs").c_str(), X_OK), 0);
+    EXPECT_EQ(slurp(root + "/usr/share/man/man1/odsfs.1"), text);
+#endif
+}
