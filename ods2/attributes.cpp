@@ -52,11 +52,11 @@ vms_time to_vms_time(std::uint64_t ticks)
 }
 
 // Where the identification area starts, when the whole of it lies after the
-// fixed area and before the checksum word.
-bool ident_area_at(const block& b, std::size_t& at)
+// fixed area and before the checksum word; 0 when it does not.
+std::size_t ident_area_start(const block& b)
 {
-    at = std::size_t{get_u8(b, FH_IDENT_OFFSET)} * 2;
-    return at >= FH_FIXED_AREA_END && fits(FH_CHECKSUM, at, FI_SIZE);
+    const std::size_t at = std::size_t{get_u8(b, FH_IDENT_OFFSET)} * 2;
+    return at >= FH_FIXED_AREA_END && fits(FH_CHECKSUM, at, FI_SIZE) ? at : 0;
 }
 
 // The stored name: its first part, then its continuation, trailing blanks (and
@@ -76,8 +76,8 @@ void read_ident_name(const block& b, std::size_t at, file_attributes& out)
 
 void read_ident_area(const block& b, file_attributes& out)
 {
-    std::size_t at = 0;
-    if (!ident_area_at(b, at))
+    const std::size_t at = ident_area_start(b);
+    if (at == 0)
         return;
     out.ident_known = true;
     read_ident_name(b, at, out);
@@ -108,7 +108,7 @@ void derive_sizes(file_attributes& a)
     if (a.eof_block == 0)
         return;
     const std::uint32_t last = std::min<std::uint32_t>(a.first_free_byte, BLOCK_SIZE);
-    a.size_bytes = (std::uint64_t{a.eof_block} - 1) * BLOCK_SIZE + last;
+    a.size_bytes = std::uint64_t{a.eof_block - 1u} * BLOCK_SIZE + last;
     a.blocks_used = last == 0 ? a.eof_block - 1 : a.eof_block;
 }
 
@@ -215,6 +215,13 @@ void format_record_format(const file_attributes& a, char (&out)[RECORD_FORMAT_TE
     }
     if (rest != 0) {
         std::snprintf(number, sizeof number, " 0x%02X", static_cast<unsigned>(rest));
+        append(out, sizeof out, n, number);
+    }
+    static const char* const organizations[] = {"", " REL", " IDX", " HSH"};
+    if (a.organization != 0 && a.organization < 4) {
+        append(out, sizeof out, n, organizations[a.organization]);
+    } else if (a.organization != 0) {
+        std::snprintf(number, sizeof number, " ORG %u", static_cast<unsigned>(a.organization));
         append(out, sizeof out, n, number);
     }
 }

@@ -80,7 +80,8 @@ void format_protection(std::uint16_t protection, char (&out)[PROTECTION_TEXT]);
 // "[1,4]": group and member in octal, as VMS shows them.
 inline constexpr std::size_t UIC_TEXT = 16;
 void format_uic(uic owner, char (&out)[UIC_TEXT]);
-// "VAR CR", "FIX 512", "STMLF", "VFC 2 PRN", "UDF", "VAR FTN NOSPAN"...
+// "VAR CR", "FIX 512", "STMLF", "VFC 2 PRN", "UDF", "VAR FTN NOSPAN"...; a
+// file that is not sequential adds its organization ("VAR CR IDX").
 inline constexpr std::size_t RECORD_FORMAT_TEXT = 40;
 void format_record_format(const file_attributes& a, char (&out)[RECORD_FORMAT_TEXT]);
 // "2026-12-10T11:51:00Z" (with ".25" when a fraction of a second), or "unknown".

@@ -214,8 +214,8 @@ bool diagnose_open_file(int fd, char* message, std::size_t size)
         std::snprintf(message, size, "Is a directory, not a volume");
         return false;
     }
-    if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) {
-        std::snprintf(message, size, "Not a regular file or block device");
+    if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode) && !S_ISCHR(st.st_mode)) {
+        std::snprintf(message, size, "Not a regular file or device");
         return false;
     }
     const off_t end = ::lseek(fd, 0, SEEK_END);

@@ -51,7 +51,7 @@ int open_volume_path(const char* path);
 
 // Whether the host path holds an ODS-2 volume that open_volume_path can
 // mount, for a program to say why not before it tries: a directory, a special
-// file (neither a regular file nor a block device), a file it cannot open or
+// file (neither a regular file nor a block or character device), a file it cannot open or
 // read (the system's reason), one too short for a home block, a home block
 // without the DECFILE11B identification, a structure level other than ODS-2
 // (ODS-5 is named as not supported yet), a device smaller than its index file

@@ -13,6 +13,10 @@ namespace {
 constexpr std::size_t EXPORT_RUN_BLOCKS = 32; // blocks read with one call at most
 constexpr std::size_t EXPORT_OUTPUT = 16384;  // converted bytes handed over at once
 
+// Only the companion programs export files, so their manuals list these; odscp never prints them.
+constexpr const char* RECORD_CUT_SHORT = "Last record cut short by the end of file";
+constexpr const char* MAP_ENDS_EARLY = "File ends at block %lld, before its end-of-file block %lld";
+
 struct export_job {
     const file_header* header = nullptr;
     export_sink sink = nullptr;
@@ -58,7 +62,7 @@ int finish_job(export_job& job)
             break;
     }
     if (job.converter.truncated) {
-        report("Last record cut short by the end of file");
+        report("%s", RECORD_CUT_SHORT);
         return 0;
     }
     return 1;
@@ -66,7 +70,7 @@ int finish_job(export_job& job)
 
 // Reads blocks from vbn into buffer, at most max; 0 at the map's end or a
 // read error, which read_vblocks has reported: reported tells them apart.
-std::size_t read_run(export_job& job, std::int64_t vbn, std::size_t max, std::uint8_t* buffer,
+std::size_t read_run(const export_job& job, std::int64_t vbn, std::size_t max, std::uint8_t* buffer,
                      map_cursor& cursor, bool& reported)
 {
     const std::uint64_t reports_before = report_count;
@@ -103,8 +107,8 @@ int export_to_end_of_file(export_job& job, const file_attributes& a)
         const std::size_t n = read_run(job, vbn, max, buffer, cursor, reported);
         if (n == 0) {
             if (!reported)
-                report("File ends at block %lld, before its end-of-file block %lld",
-                       static_cast<long long>(vbn - 1), static_cast<long long>(eof_vbn));
+                report(MAP_ENDS_EARLY, static_cast<long long>(vbn - 1),
+                       static_cast<long long>(eof_vbn));
             static_cast<void>(hand_over(job));
             return 0;
         }

@@ -131,6 +131,8 @@ TEST(read_file_attributes, reads_every_field_the_builder_writes)
          0,
          0},
         {"an unknown record format", {.record_type = 0x0C, .ident_name = "X.Y;1"}, "FMT 12", 0, 0},
+        {"an indexed file", {.record_type = 0x22, .record_attributes = 2}, "VAR CR IDX", 0, 0},
+        {"an unknown organization", {.record_type = 0xF1, .record_size = 9}, "FIX 9 ORG 15", 0, 0},
     };
     for (const row& r : rows) {
         SCOPED_TRACE(r.what);
@@ -142,6 +144,7 @@ TEST(read_file_attributes, reads_every_field_the_builder_writes)
         EXPECT_EQ(a.back_link.sequence, r.f.back_link.sequence);
         EXPECT_EQ(a.back_link.rvn, r.f.back_link.rvn);
         EXPECT_EQ(a.record_format, r.f.record_type & 0x0F);
+        EXPECT_EQ(a.organization, r.f.record_type >> 4);
         EXPECT_EQ(a.record_attributes, r.f.record_attributes);
         EXPECT_EQ(a.record_size, r.f.record_size);
         EXPECT_EQ(a.highest_block, r.f.hiblk);

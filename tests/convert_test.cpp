@@ -309,3 +309,216 @@ TEST(convert_bytes, other_organizations_give_the_bytes)
     a.organization = 2; // indexed
     EXPECT_EQ(convert(a, rec("abc")).text, rec("abc"));
 }
+
+namespace {
+
+// The printer model over a whole string, for the reference below.
+struct reference_printer {
+    std::string out;
+    bool held = false; // a carriage return not yet written
+
+    void control(std::uint8_t code, bool leading)
+    {
+        const bool was_held = held;
+        held = false;
+        if (code == 0) {
+            if (was_held)
+                out += '\r';
+            return;
+        }
+        const char ch = static_cast<char>(code & 0x1F);
+        if ((code & 0xC0) != 0x80 || ch == '\n') {
+            std::size_t feeds = (code & 0x80) == 0 ? code : 1;
+            if (leading && out.empty() && !was_held)
+                --feeds;
+            out.append(feeds, '\n');
+        } else if (ch == '\r') {
+            if (leading || was_held)
+                out += '\r';
+            else
+                held = true;
+        } else {
+            if (was_held)
+                out += '\n';
+            out += ch;
+        }
+    }
+};
+
+void fortran(std::uint8_t first, std::uint8_t& prefix, std::uint8_t& postfix)
+{
+    prefix = 0x01;
+    postfix = 0x8D;
+    if (first == '0')
+        prefix = 0x02;
+    else if (first == '1')
+        prefix = 0x8C;
+    else if (first == '+')
+        prefix = 0;
+    else if (first == '$')
+        postfix = 0;
+    else if (first == 0)
+        prefix = postfix = 0;
+}
+
+// Records taken from the whole input at once, by position.
+result reference_records(const file_attributes& a, const std::string& in)
+{
+    const auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(in[i]); };
+    const bool length_words = a.record_format == RECFMT_VARIABLE || a.record_format == RECFMT_VFC;
+    const bool prn = a.record_format == RECFMT_VFC && (a.record_attributes & RECATTR_PRINT);
+    const bool ftn = !prn && (a.record_attributes & RECATTR_FORTRAN);
+    reference_printer p;
+    result r;
+    std::size_t pos = 0;
+    while (pos < in.size()) {
+        std::size_t length = a.record_size;
+        if (length_words) {
+            if (pos + 2 > in.size()) {
+                r.truncated = true;
+                break;
+            }
+            length = byte(pos) | byte(pos + 1) << 8;
+            pos += 2;
+            if (length == 0xFFFF) {
+                pos = (pos + 511) / 512 * 512;
+                continue;
+            }
+        } else {
+            const std::size_t padded = length + (length & 1);
+            if ((a.record_attributes & RECATTR_NO_SPAN) && pos % 512 != 0 && padded <= 512 &&
+                pos % 512 + padded > 512) {
+                pos = (pos + 511) / 512 * 512;
+                continue;
+            }
+        }
+        const std::size_t end = pos + length;
+        const std::size_t header = a.record_format == RECFMT_VFC
+                                       ? std::min<std::size_t>(a.vfc_size ? a.vfc_size : 2, length)
+                                       : 0;
+        if (pos + header > in.size()) {
+            r.truncated = true;
+            break;
+        }
+        std::uint8_t prefix = 0x01;
+        std::uint8_t postfix = 0x8D;
+        if (prn) {
+            if (header >= 1)
+                prefix = byte(pos);
+            if (header >= 2)
+                postfix = byte(pos + 1);
+        }
+        pos += header;
+        if (ftn && end > pos) {
+            if (pos >= in.size()) {
+                r.truncated = true;
+                break;
+            }
+            fortran(byte(pos++), prefix, postfix);
+        }
+        p.control(prefix, true);
+        p.out.append(in, pos, std::min(end, in.size()) - pos);
+        p.control(postfix, false);
+        if (end > in.size()) {
+            r.truncated = true;
+            break;
+        }
+        pos = end + (length & 1);
+    }
+    if (p.held || (!p.out.empty() && p.out.back() != '\n'))
+        p.out += '\n';
+    r.text = p.out;
+    return r;
+}
+
+result reference(const file_attributes& a, std::int32_t mode, const std::string& in)
+{
+    const bool sequential = a.organization == 0 && mode == CONVERT_AUTO;
+    const bool carriage = (a.record_attributes & (RECATTR_FORTRAN | RECATTR_IMPLIED_CR)) != 0;
+    if (sequential && (a.record_format == RECFMT_VARIABLE || a.record_format == RECFMT_VFC ||
+                       (a.record_format == RECFMT_FIXED && a.record_size != 0 && carriage)))
+        return reference_records(a, in);
+    result r;
+    for (std::size_t i = 0; i < in.size(); ++i) {
+        if (sequential && a.record_format == RECFMT_STREAM && in[i] == '\r' && i + 1 < in.size() &&
+            in[i + 1] == '\n')
+            continue; // the LF that follows stands for both
+        if (sequential && a.record_format == RECFMT_STREAM_CR && in[i] == '\r')
+            r.text += '\n';
+        else
+            r.text += in[i];
+    }
+    return r;
+}
+
+// Input that is mostly records of small lengths, with now and then an
+// unused-rest mark, a long length, or bytes of carriage control.
+std::string random_input(std::mt19937& rng, std::size_t records)
+{
+    static const char controls[] = {' ',    '0',    '1',    '+',    '$',    '\0', 'x',  '\x01',
+                                    '\x8D', '\x8C', '\x02', '\xC1', '\x87', '\r', '\n', '\x7F'};
+    std::string s;
+    for (std::size_t i = 0; i < records; ++i) {
+        const unsigned kind = rng() % 16;
+        if (kind == 0) {
+            s += "\xFF\xFF";
+            s += std::string((512 - s.size() % 512) % 512, '\x55');
+            continue;
+        }
+        const std::size_t length = kind == 1 ? rng() % 700 : rng() % 12;
+        s += static_cast<char>(length & 0xFF);
+        s += static_cast<char>(length >> 8);
+        for (std::size_t j = 0; j < length; ++j)
+            s += j < 3 && rng() % 2 ? controls[rng() % sizeof controls] : "ab\r\n"[rng() % 4];
+        if (length % 2)
+            s += '\xEE';
+    }
+    if (rng() % 3 == 0 && !s.empty())
+        s.resize(rng() % s.size()); // the end of file anywhere
+    return s;
+}
+
+} // namespace
+
+TEST(convert_bytes, pieces_and_tiny_outputs_give_what_the_whole_input_gives)
+{
+    std::mt19937 rng(12);
+    for (int round = 0; round < 3000; ++round) {
+        file_attributes a;
+        a.record_format = static_cast<std::uint8_t>(rng() % 8);
+        a.record_attributes = static_cast<std::uint8_t>(rng() % 16);
+        a.record_size = static_cast<std::uint16_t>(rng() % 4 == 0 ? rng() % 600 : rng() % 9);
+        a.vfc_size = static_cast<std::uint8_t>(rng() % 5);
+        a.organization = rng() % 20 == 0 ? 1 : 0;
+        const std::int32_t mode = rng() % 10 == 0 ? CONVERT_RAW : CONVERT_AUTO;
+        const std::string in = random_input(rng, 1 + rng() % 40);
+        const std::size_t piece = 1 + rng() % 40;
+        const std::size_t room = 1 + rng() % 9;
+        SCOPED_TRACE(testing::Message()
+                     << "round " << round << " format " << int(a.record_format) << " attributes "
+                     << int(a.record_attributes) << " size " << a.record_size << " vfc "
+                     << int(a.vfc_size) << " piece " << piece << " room " << room);
+        const result want = reference(a, mode, in);
+        const result got = convert(a, in, mode, piece, room);
+        ASSERT_EQ(got.text, want.text);
+        ASSERT_EQ(got.truncated, want.truncated);
+        EXPECT_EQ(convert(a, in, mode).text, want.text);
+    }
+}
+
+TEST(converts_to_text, record_and_stream_files_give_text)
+{
+    EXPECT_TRUE(converts_to_text(attrs(RECFMT_VARIABLE, 0)));
+    EXPECT_TRUE(converts_to_text(attrs(RECFMT_VFC, RECATTR_PRINT)));
+    EXPECT_TRUE(converts_to_text(attrs(RECFMT_FIXED, RECATTR_IMPLIED_CR, 80)));
+    EXPECT_TRUE(converts_to_text(attrs(RECFMT_STREAM_LF, 0)));
+    EXPECT_TRUE(converts_to_text(attrs(RECFMT_STREAM, RECATTR_IMPLIED_CR)));
+    EXPECT_TRUE(converts_to_text(attrs(RECFMT_STREAM_CR, 0)));
+    EXPECT_FALSE(converts_to_text(attrs(RECFMT_FIXED, 0, 512)));
+    EXPECT_FALSE(converts_to_text(attrs(RECFMT_FIXED, RECATTR_IMPLIED_CR, 0)));
+    EXPECT_FALSE(converts_to_text(attrs(RECFMT_UNDEFINED, RECATTR_IMPLIED_CR)));
+    EXPECT_FALSE(converts_to_text(attrs(9, RECATTR_IMPLIED_CR)));
+    file_attributes indexed = attrs(RECFMT_VARIABLE, RECATTR_IMPLIED_CR);
+    indexed.organization = 2;
+    EXPECT_FALSE(converts_to_text(indexed));
+}

@@ -1,6 +1,9 @@
 // Fuzz target: the input is the image of device DKA0. Each input is mounted and
 // listed, every file of its MFD copied in every mode, its directories walked two
-// levels down, through the same calls a run of odscp makes for its arguments.
+// levels down, through the same calls a run of odscp makes for its arguments;
+// then, as the companion programs use the library: diagnosed and opened by
+// path, its MFD walked as entries, each file's attributes read and formatted,
+// and its bytes exported and converted in every format.
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
@@ -16,14 +19,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "diag/report.hpp"
 #include "frontend/cli.hpp"
 #include "frontend/filespec.hpp"
 #include "frontend/resolve.hpp"
+#include "ods2/attributes.hpp"
 #include "ods2/directory.hpp"
+#include "ods2/file_header.hpp"
 #include "ods2/layout.hpp"
 #include "ods2/volume.hpp"
 #include "ods2/walk.hpp"
+#include "output/convert.hpp"
 #include "output/copy.hpp"
+#include "output/export.hpp"
 #include "output/records.hpp"
 
 // Last: it defines a BLOCK_SIZE macro of its own.
@@ -36,6 +44,8 @@ constexpr std::size_t MAX_NAMES = 16;            // names taken from one directo
 constexpr std::size_t MAX_NESTED_COPIES = 4;     // files copied from each directory below the MFD
 constexpr uid_t CALLER_ID = 1;                   // real uid and gid of the run
 constexpr const char* SCRATCH_SIZE = "size=16m"; // host copies past this hit a full disk
+constexpr std::size_t MAX_LIBRARY_FILES = 16;    // MFD entries exported as the companions do
+constexpr std::size_t MAX_CONVERTED = 64 * 1024; // bytes of a file run through every format
 
 char scratch_root[] = "/tmp/odscp-volume-fuzz-XXXXXX";
 std::string image_path;
@@ -193,6 +203,7 @@ void reset_state()
     record_decoder = {};
     dir_scan = {};
     output_stream = nullptr;
+    current_arg = nullptr;
 }
 
 void set_argument(const std::string& text)
@@ -298,6 +309,94 @@ void run_script()
     }
 }
 
+// The bytes an export handed over, up to MAX_CONVERTED.
+struct export_capture {
+    std::vector<std::uint8_t> bytes;
+};
+
+int capture(void* context, const std::uint8_t* bytes, std::size_t n)
+{
+    auto* c = static_cast<export_capture*>(context);
+    const std::size_t room = MAX_CONVERTED - std::min(MAX_CONVERTED, c->bytes.size());
+    c->bytes.insert(c->bytes.end(), bytes, bytes + std::min(n, room));
+    return 1;
+}
+
+// Converts bytes as a file of every record format and attribute set would be,
+// fed in uneven pieces into a small output.
+void convert_in_every_format(const file_attributes& read, const std::vector<std::uint8_t>& bytes)
+{
+    std::uint8_t out[7];
+    for (std::uint8_t format = 0; format <= RECFMT_STREAM_CR + 1; ++format) {
+        for (const int attributes : {0, 1, 2, 4, 5, 8, 10, 15}) {
+            file_attributes a = read;
+            a.record_format = format;
+            a.record_attributes = static_cast<std::uint8_t>(attributes);
+            a.organization = 0;
+            record_converter c;
+            start_conversion(c, a, CONVERT_AUTO);
+            static_cast<void>(converts_to_text(a));
+            std::size_t at = 0;
+            for (std::size_t piece = 1; at < bytes.size(); piece = piece % 13 + 1) {
+                std::size_t consumed = 0;
+                const std::size_t n = std::min(piece, bytes.size() - at);
+                static_cast<void>(
+                    convert_bytes(c, bytes.data() + at, n, consumed, out, sizeof out));
+                at += consumed;
+            }
+            while (finish_conversion(c, out, sizeof out) == sizeof out) {
+            }
+        }
+    }
+}
+
+// One file as a companion reads it: attributes, their text forms, every export.
+void export_like_a_companion(const file_header& h)
+{
+    file_attributes a;
+    read_file_attributes(h, a);
+    char protection_text[PROTECTION_TEXT];
+    char uic_text[UIC_TEXT];
+    char format_text[RECORD_FORMAT_TEXT];
+    char time_text[TIME_TEXT];
+    format_protection(a.protection, protection_text);
+    format_uic(a.owner, uic_text);
+    format_record_format(a, format_text);
+    for (const vms_time* t : {&a.created, &a.revised, &a.expires, &a.backup})
+        format_time(*t, time_text);
+    export_capture raw;
+    for (std::int32_t mode : {CONVERT_AUTO, EXPORT_BLOCKS, CONVERT_RAW}) {
+        export_capture discard;
+        static_cast<void>(export_file(h, mode, capture, mode == CONVERT_RAW ? &raw : &discard));
+    }
+    convert_in_every_format(a, raw.bytes);
+}
+
+// The volume as the companion programs use it: diagnosed and opened by path,
+// the MFD walked as entries with a scan state of their own, each file exported.
+void run_library()
+{
+    char message[256];
+    static_cast<void>(diagnose_volume(image_path.c_str(), message, sizeof message));
+    set_report_subject("library");
+    volume.boot_block_readable = true;
+    volume.detailed_read_errors = true;
+    if (!open_volume_path(image_path.c_str()))
+        return;
+    static dir_scan_state scan;
+    scan = {};
+    dir_entry_cursor at;
+    dir_entry e;
+    std::size_t files = 0;
+    static file_header h;
+    while (files < MAX_LIBRARY_FILES && next_dir_entry(scan, volume.mfd_header, at, e)) {
+        ++files;
+        h = {};
+        if (read_file_header(e.fid.number, h) == 1)
+            export_like_a_companion(h);
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
@@ -317,6 +416,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (::chdir(work_path.c_str()) != 0)
         die("chdir work");
     run_script();
+    reset_state();
+    run_library();
     reset_state();
     if (::fchdir(home_dir_fd) != 0)
         die("fchdir");
