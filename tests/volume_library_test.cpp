@@ -115,7 +115,7 @@ file_header header(std::uint32_t number)
 TEST_F(volume_library, directory_entries_come_as_data_in_directory_order)
 {
     vb::volume_builder b;
-    const std::uint32_t d = b.add_directory(vb::MFD_FILE, "D", {.max_entries_per_record = 2});
+    const std::uint32_t d = b.add_directory(vb::MFD_FILE_NUMBER, "D", {.max_entries_per_record = 2});
     b.add_file(d, "B.TXT", {.version = 3, .file_number = 20, .sequence = 5});
     b.add_file(d, "B.TXT", {.version = 1, .file_number = 21, .sequence = 6});
     b.add_file(d, "B.TXT", {.version = 2, .file_number = 22, .sequence = 7});
@@ -145,8 +145,8 @@ TEST_F(volume_library, directory_entries_come_as_data_in_directory_order)
 TEST_F(volume_library, two_walks_at_once_keep_their_own_places)
 {
     vb::volume_builder b;
-    const std::uint32_t d = b.add_directory(vb::MFD_FILE, "D");
-    const std::uint32_t e = b.add_directory(vb::MFD_FILE, "E");
+    const std::uint32_t d = b.add_directory(vb::MFD_FILE_NUMBER, "D");
+    const std::uint32_t e = b.add_directory(vb::MFD_FILE_NUMBER, "E");
     for (int i = 0; i < 60; ++i) { // several blocks each
         const std::string n = "FILE" + std::to_string(100 + i) + ".TXT";
         b.add_file(d, n, {});
@@ -175,7 +175,7 @@ TEST_F(volume_library, two_walks_at_once_keep_their_own_places)
 TEST_F(volume_library, a_damaged_block_ends_its_records_and_the_walk_goes_on)
 {
     vb::volume_builder b;
-    const std::uint32_t d = b.add_directory(vb::MFD_FILE, "D");
+    const std::uint32_t d = b.add_directory(vb::MFD_FILE_NUMBER, "D");
     for (int i = 0; i < 40; ++i)
         b.add_file(d, "NAME" + std::to_string(10 + i) + ".TXT", {});
     auto v = b.build();
@@ -207,7 +207,7 @@ TEST_F(volume_library, a_damaged_block_ends_its_records_and_the_walk_goes_on)
 TEST_F(volume_library, open_by_path_and_diagnosis_name_what_is_wrong)
 {
     vb::volume_builder b;
-    b.add_file(vb::MFD_FILE, "A.TXT", vb::text_file({"a"}));
+    b.add_file(vb::MFD_FILE_NUMBER, "A.TXT", vb::text_file({"a"}));
     const vb::built_volume sound = b.build();
     const auto with_home = [&](std::size_t offset, std::uint16_t value) {
         vb::built_volume v = sound;
@@ -219,7 +219,7 @@ TEST_F(volume_library, open_by_path_and_diagnosis_name_what_is_wrong)
     const std::string empty = path("empty");
     std::fclose(std::fopen(empty.c_str(), "w"));
     vb::built_volume short_device = sound;
-    short_device.image.resize(short_device.header_lbn(vb::MFD_FILE));
+    short_device.image.resize(short_device.header_lbn(vb::MFD_FILE_NUMBER));
     const std::string vax = path("vax.dsk");
     {
         FILE* in = std::fopen(VAX_VOLUME, "rb");
@@ -253,7 +253,7 @@ TEST_F(volume_library, open_by_path_and_diagnosis_name_what_is_wrong)
         {"a device too small for the index file", write(short_device, "short.img"),
          "Device too small: " + std::to_string(short_device.image.device_blocks()) +
              " blocks, but the index file needs block " +
-             std::to_string(short_device.header_lbn(vb::MFD_FILE)),
+             std::to_string(short_device.header_lbn(vb::MFD_FILE_NUMBER)),
          0},
     };
     for (const row& r : rows) {
@@ -325,11 +325,11 @@ TEST_F(volume_library, export_hands_over_what_each_mode_makes_of_a_file)
     vb::file_options fragmented = vb::text_file(lines);
     fragmented.place = {.kind = vb::layout::fragmented, .fragments = 7, .max_map_words = 4};
     fragmented.allocated_blocks = 200;
-    const std::uint32_t f = b.add_file(vb::MFD_FILE, "LINES.TXT", fragmented);
-    const std::uint32_t cut = b.add_file(vb::MFD_FILE, "CUT.TXT", vb::text_file({"ab", "cd"}));
+    const std::uint32_t f = b.add_file(vb::MFD_FILE_NUMBER, "LINES.TXT", fragmented);
+    const std::uint32_t cut = b.add_file(vb::MFD_FILE_NUMBER, "CUT.TXT", vb::text_file({"ab", "cd"}));
     std::string stream = "x\r\ny\r\n";
     const std::uint32_t s = b.add_file(
-        vb::MFD_FILE, "S.TXT",
+        vb::MFD_FILE_NUMBER, "S.TXT",
         {.data = {stream.begin(), stream.end()}, .record_type = RECFMT_STREAM, .record_size = 0});
     auto v = b.build();
     v.set_header_u16(cut, vb::FH_FFBYTE, 7); // the end of file inside "cd"
@@ -371,7 +371,7 @@ TEST_F(volume_library, export_reports_a_map_or_a_device_that_ends_early)
     vb::volume_builder b;
     const std::string data = std::string(3000, 'd');
     const std::uint32_t f =
-        b.add_file(vb::MFD_FILE, "D.BIN", vb::binary_file({data.begin(), data.end()}));
+        b.add_file(vb::MFD_FILE_NUMBER, "D.BIN", vb::binary_file({data.begin(), data.end()}));
     auto v = b.build();
     v.set_header_efblk(f, 9); // past the six blocks it has
     std::string err;
