@@ -66,6 +66,10 @@ attach_volumes()
     for image in contig frag ext text short dirs; do
         ln -s "$vol/$image.img" "$dev/vms${image^^}"
     done
+    if [[ -e /dev/fuse ]]; then # odsfs mounts through it
+        touch "$dev/fuse"
+        mount --bind /dev/fuse "$dev/fuse"
+    fi
     mount --rbind "$dev" /dev
 }
 
@@ -302,6 +306,43 @@ odstar_list_row()
         "$(size_of "$vol/tree.img")"
 }
 
+# odsfs_row ID LABEL BYTES IMAGE COMMAND BASE_DIR BASE_COMMAND CHECK: COMMAND runs
+# against a fresh odsfs mount of IMAGE at $mnt (mounting and unmounting are in the
+# time; row odsfs_mount measures them alone); CHECK runs after the warm-up, also
+# through a fresh mount.
+odsfs_row()
+{
+    local id=$1 label=$2 bytes=$3 image=$4
+    local mounted="\"\$here/odsfs_mounted.sh\" \"\$odsfs\" \"\$vol/$image\" \"\$mnt\""
+    local odscp_dir=$out odscp_cmd="$mounted $5" base_name=host base_dir=$6 base_cmd=$7
+    local rw_name="" rw_cmd="" check="$mounted $8" set_aside=${set_aside:-}
+    run_row "$id" "$label" "$bytes"
+}
+
+# The odsfs rows: cat of 256 MiB, ls -l of 20,000 entries and cp -r of 20,000
+# files through the mount, against the same on host files.
+odsfs_rows()
+{
+    if [[ -z $odsfs ]]; then
+        echo "odsfs rows skipped: odsfs is not built (libfuse 3 missing)"
+        return 0
+    fi
+    odsfs_row odsfs_mount "odsfs: mount and unmount alone, against true" 0 contig.img \
+        true "$out" true true
+    odsfs_row odsfs_cat "odsfs: cat of 256 MiB in one extent to /dev/null, fresh mount, against cat of the host file" \
+        "$(size_of "$vol/data.bin")" contig.img "cat \"\$mnt/BENCH/DATA.BIN\" >/dev/null" \
+        "$out" "cat \"\$vol/data.bin\" >/dev/null" "cmp -s \"\$mnt/BENCH/DATA.BIN\" \"\$vol/data.bin\""
+    odsfs_row odsfs_cat_frag "odsfs: the same in 4096 extents" \
+        "$(size_of "$vol/data.bin")" frag.img "cat \"\$mnt/BENCH/DATA.BIN\" >/dev/null" \
+        "$out" "cat \"\$vol/data.bin\" >/dev/null" "cmp -s \"\$mnt/BENCH/DATA.BIN\" \"\$vol/data.bin\""
+    odsfs_row odsfs_ls "odsfs: ls -l of [D20K], 20,000 entries, fresh mount, against ls -l of the host directory" \
+        0 dirs.img "ls -l \"\$mnt/D20K\" >/dev/null" "$vol/hostdir" "ls -l >/dev/null" \
+        "sh -c '[ \"\$(ls \"\$0\")\" = \"\$(ls \"\$1\")\" ]' \"\$mnt/D20K\" \"\$vol/hostdir\""
+    set_aside=1 odsfs_row odsfs_cp "odsfs: cp -r of [D20K], 20,000 files, fresh mount, against cp -r of the host tree" \
+        0 dirs.img "cp -r \"\$mnt/D20K\" \"\$out/copy\"" \
+        "$vol" "cp -r hostdir \"\$out/copy\"" "diff -r \"\$out/copy\" \"\$vol/hostdir\""
+}
+
 run_rows()
 {
     echo
@@ -331,6 +372,7 @@ run_rows()
     odstar_raw_row
     odstar_tree_row
     odstar_list_row
+    odsfs_rows
 }
 
 # verdict VALUE LIMIT: "met" when VALUE <= LIMIT.
@@ -392,6 +434,14 @@ summary()
     local tv_ms
     tv_ms=$(awk -v n="$(field odstar_tv 4)" 'BEGIN { printf "%.1f", n / 1e6 }')
     echo "SUMMARY $(figures odstar_tv | tr -s ' ') | target < 100 ms: $(verdict "$tv_ms" 99.99)"
+    if [[ -n $odsfs ]]; then
+        summary_ratio odsfs_mount
+        summary_ratio odsfs_cat 1.5
+        summary_ratio odsfs_cat_frag
+        summary_ratio odsfs_cp 3
+        list_ms=$(awk -v n="$(field odsfs_ls 4)" 'BEGIN { printf "%.1f", n / 1e6 }')
+        echo "SUMMARY $(figures odsfs_ls | tr -s ' ') | target < 1000 ms: $(verdict "$list_ms" 999.99)"
+    fi
     big=$(field image_contig 6) small=$(field image_small 6)
     printf 'SUMMARY %-15s odscp max RSS %s KiB copying 256 MiB, %s KiB copying 1 MiB | target no growth beyond 128 KiB: %s\n' \
         memory "$big" "$small" "$(verdict $((big - small)) 128)"
@@ -402,6 +452,9 @@ inside()
     build=$1 scratch=$2
     # shellcheck disable=SC2034 # both are named in the commands that measure evaluates
     odscp=$build/odscp odstar=$build/odstar timer=$build/bench/odscp_time_run extents=$build/bench/odscp_read_extents
+    odsfs=$build/odsfs/odsfs mnt=$scratch/mnt
+    [[ -x $odsfs && -e /dev/fuse ]] || odsfs=""
+    mkdir -p "$mnt"
     vol=$scratch/vol out=$scratch/out res=$scratch/results
     mkdir -p "$out" "$res"
     : >"$res/table"

@@ -25,3 +25,9 @@ install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/man/mkvolume.1
 install(TARGETS odstar RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT odscp)
 install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/man/odstar.1
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT odscp)
+# odsfs, when it is built (libfuse 3 found), and its manual page.
+if(TARGET odsfs)
+  install(TARGETS odsfs RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT odscp)
+  install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/man/odsfs.1
+          DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT odscp)
+endif()

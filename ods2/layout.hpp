@@ -40,6 +40,7 @@ inline constexpr std::uint64_t HOME_LBN = 1;
 inline constexpr std::size_t HB_IBMAP_VBN = 22;  // u16: VBN of the bitmap in the index file
 inline constexpr std::size_t HB_IBMAP_LBN = 24;  // u32: LBN of the bitmap's first block
 inline constexpr std::size_t HB_IBMAP_SIZE = 32; // u16: blocks in the bitmap
+inline constexpr std::size_t HB_CLUSTER = 14;    // u16: blocks per cluster of the storage bitmap
 static_assert(HB_IBMAP_LBN == HB_IBMAP_VBN + 2);
 // What says a volume is ODS-2; only the diagnosis of a volume reads these.
 inline constexpr std::size_t HB_STRUCTURE_LEVEL = 12; // u16: level in the high byte
@@ -52,6 +53,10 @@ inline constexpr std::uint8_t STRUCTURE_LEVEL_ODS5 = 5;
 // bitmap: file 1 (the index file itself) first, file 4 (the MFD) three further on.
 inline constexpr std::uint32_t INDEX_FILE_NUMBER = 1;
 inline constexpr std::uint32_t MFD_FILE_NUMBER = 4;
+// The storage bitmap, BITMAP.SYS: VBN 1 is its control block, the bitmap
+// follows from VBN 2, one bit per cluster from LBN 0, a set bit a free cluster.
+inline constexpr std::uint32_t BITMAP_FILE_NUMBER = 2;
+inline constexpr std::int64_t BITMAP_FIRST_VBN = 2;
 
 // File header (one 512-byte block). Multi-byte fields are little-endian,
 // except efblk, whose two 16-bit words are stored high word first.
