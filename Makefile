@@ -49,7 +49,7 @@ install: build
 # Builds only the two programs the demo runs, not the test suite.
 demo:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS)
-	cmake --build $(BUILD) -j $(JOBS) --target odscp mkvolume
+	cmake --build $(BUILD) -j $(JOBS) --target odscp odstar mkvolume
 	sh samples/demo.sh $(BUILD)
 
 .PHONY: bench

@@ -3,6 +3,7 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "diag/report.hpp"
@@ -20,6 +21,15 @@ std::string vms_path(const walk_item& item)
            std::to_string(item.entry->version);
 }
 
+// The long listing shows whole seconds, so that its columns line up; --json
+// keeps the fraction.
+void drop_fraction(char (&time)[TIME_TEXT])
+{
+    char* dot = std::strchr(time, '.');
+    if (dot != nullptr)
+        std::memmove(dot, "Z", 2);
+}
+
 void print_long(const walk_item& item)
 {
     const file_attributes& a = *item.attributes;
@@ -28,9 +38,10 @@ void print_long(const walk_item& item)
     format_uic(a.owner, owner);
     format_record_format(a, format);
     format_time(a.revised, revised);
+    drop_fraction(revised);
     const std::string blocks =
         std::to_string(a.blocks_used) + "/" + std::to_string(a.highest_block);
-    std::printf("%-22s %-15s %12" PRIu64 " %13s %-24s %-16s %s\n", prot, owner, a.size_bytes,
+    std::printf("%-22s %-15s %12" PRIu64 " %13s %-20s %-16s %s\n", prot, owner, a.size_bytes,
                 blocks.c_str(), revised, format, terminal_text(vms_path(item)).c_str());
 }
 

@@ -1,6 +1,7 @@
 #!/bin/sh
 # The sample volume and odscp's main job on it: makes samples/tree into a volume image,
-# attaches it as /dev/vmsusers in a private mount namespace and runs a few commands there.
+# attaches it as /dev/vmsusers in a private mount namespace and runs a few commands there;
+# then odstar lists and extracts the same image straight from its file.
 # Usage: sh samples/demo.sh [build-dir]   (default build; built with `make`)
 set -eu
 
@@ -38,7 +39,7 @@ fi
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 build=$(cd "${1:-build}" && pwd)
-for program in "$build/odscp" "$build/tools/mkvolume/mkvolume"; do
+for program in "$build/odscp" "$build/odstar" "$build/tools/mkvolume/mkvolume"; do
     if [ ! -x "$program" ]; then
         echo "demo: $program is missing: run make first" >&2
         exit 1
@@ -64,3 +65,10 @@ scratch=$(mktemp -d "${TMPDIR:-/tmp}/odscp-demo-XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 echo
 $namespace sh "$top/samples/demo.sh" --inside "$image" "$scratch" "$build"
+
+echo
+echo "odstar reads the image file itself, without a device or privileges:"
+PATH=$build:$PATH
+cd "$scratch"
+show "odstar -tvf '$image'"
+show "mkdir rescue && odstar -xf '$image' -C rescue && find rescue | sort"
