@@ -4,29 +4,15 @@
 
 #include <functional>
 
+#include "tests/damage_table.hpp"
 #include "tests/volume_e2e_support.hpp"
 
 namespace {
 
 class damaged_volume : public volume_e2e {};
 
-// [D] with F.TXT: three text records, the middle one spanning into block 2.
-struct base_volume {
-    vb::built_volume v;
-    std::uint32_t dir = 0, file = 0;
-};
-
-base_volume base()
-{
-    vb::volume_builder b;
-    base_volume out;
-    out.dir = b.add_directory(vb::MFD_FILE_NUMBER, "D");
-    out.file =
-        b.add_file(out.dir, "F.TXT", vb::text_file({"first", std::string(700, 'm'), "last"}));
-    b.add_file(out.dir, "G.TXT", vb::text_file({"g"}));
-    out.v = b.build();
-    return out;
-}
+using damage_table::base;
+using damage_table::base_volume;
 
 const std::vector<std::string> SCRIPT = {"-l", "DKA0:[d]", "-cs", "f.txt", "-T", "f.txt",
                                          "-i", "f.txt",    "-I",  "f.txt", "-b", "f.txt"};
@@ -45,9 +31,9 @@ const std::string BINARY = "f.txt -- Binary mode not yet supported\n";
 
 TEST_F(damaged_volume, every_kind_of_damage_gives_its_own_messages)
 {
+    // What odscp says for each damage of damage_table::damages(), in its order.
     struct row {
         const char* what;
-        std::function<void(base_volume&)> damage;
         std::string err;
         std::function<void(const std::string&)> check_out = {};
     };
@@ -55,81 +41,40 @@ TEST_F(damaged_volume, every_kind_of_damage_gives_its_own_messages)
     const std::string five_no_device =
         each_copy("No device specified") + "f.txt -- No device specified\n";
     const row rows[] = {
-        {"sound", [](base_volume&) {}, BINARY,
+        {"sound", BINARY,
          [](const std::string& out) { EXPECT_EQ(out.substr(0, 22), "F.TXT;1\nG.TXT;1\nfirst\n"); }},
-        {"short device", [](base_volume& b) { b.v.image.resize(1); },
-         no_device + "Read error\n" + no_device + "Can't read homeblock on /dev/vmsDKA0\n" +
-             five_no_device},
-        {"home block pointing at LBN 0",
-         [](base_volume& b) {
-             b.v.image.set_u32(1, vb::HB_IBMAP_LBN, 0);
-             b.v.image.set_u16(1, vb::HB_IBMAP_SIZE, 0);
-         },
-         no_device + "Bad block in file\n" + no_device +
-             "Can't read index file header on /dev/vmsDKA0\n" + five_no_device},
-        {"index file header unreadable",
-         [](base_volume& b) { b.v.image.set_u32(1, vb::HB_IBMAP_LBN, 0x7FFFFFF0); },
-         no_device + "Read error\n" + no_device + "Can't read index file header on /dev/vmsDKA0\n" +
-             five_no_device},
-        {"MFD header unreadable",
-         [](base_volume& b) { b.v.image.resize(b.v.header_lbn(vb::MFD_FILE_NUMBER)); },
-         no_device + "Read error\n" + no_device + "Can't read mfd header on /dev/vmsDKA0\n" +
-             five_no_device},
-        {"file map past the header",
-         [](base_volume& b) { b.v.set_header_u8(b.file, vb::FH_MAP_OFFSET, 254); }, BINARY,
+        {"short device", no_device + "Read error\n" + no_device +
+                             "Can't read homeblock on /dev/vmsDKA0\n" + five_no_device},
+        {"home block pointing at LBN 0", no_device + "Bad block in file\n" + no_device +
+                                             "Can't read index file header on /dev/vmsDKA0\n" +
+                                             five_no_device},
+        {"index file header unreadable", no_device + "Read error\n" + no_device +
+                                             "Can't read index file header on /dev/vmsDKA0\n" +
+                                             five_no_device},
+        {"MFD header unreadable", no_device + "Read error\n" + no_device +
+                                      "Can't read mfd header on /dev/vmsDKA0\n" + five_no_device},
+        {"file map past the header", BINARY,
          [](const std::string& out) { EXPECT_EQ(out, "F.TXT;1\nG.TXT;1\n"); }},
-        {"pointer to LBN 0",
-         [](base_volume& b) {
-             const auto h = b.v.header(b.file);
-             const std::size_t map = std::size_t{h[vb::FH_MAP_OFFSET]} * 2;
-             b.v.set_header_u16(b.file, map, 0x4001); // format 1, 2 blocks
-             b.v.set_header_u16(b.file, map + 2, 0);
-         },
-         each_copy("Bad block in file") + BINARY},
-        {"pointer past the device end",
-         [](base_volume& b) { b.v.image.resize(b.v.lbn_of_vbn(b.file, 2)); },
-         each_copy("Read error") + BINARY,
+        {"pointer to LBN 0", each_copy("Bad block in file") + BINARY},
+        {"pointer past the device end", each_copy("Read error") + BINARY,
          [](const std::string& out) {
              // block 1 arrives whole in image and block mode before the error
              EXPECT_NE(out.find("first"), std::string::npos);
          }},
-        {"extension chain that loops",
-         [](base_volume& b) {
-             b.v.set_header_u16(b.file, vb::FH_EXT_FILE_NUMBER, static_cast<std::uint16_t>(b.file));
-         },
-         BINARY,
+        {"extension chain that loops", BINARY,
          [](const std::string& out) {
              // listing 16 bytes, -t 712, -T 706, -i 716 (up to the end of file);
              // the header continues in itself, so its map ends where it
              // comes back: block mode gets its two blocks once
              EXPECT_EQ(out.size(), 16u + 712 + 706 + 716 + 2 * 512);
          }},
-        {"directory continuing in itself, with no end-of-file block",
-         [](base_volume& b) {
-             b.v.set_header_u16(b.dir, vb::FH_EXT_FILE_NUMBER, static_cast<std::uint16_t>(b.dir));
-             b.v.set_header_efblk(b.dir, 0);
-         },
-         BINARY,
+        {"directory continuing in itself, with no end-of-file block", BINARY,
          [](const std::string& out) {
              // the listing, and each lookup, reads the directory's blocks once
              EXPECT_EQ(out.substr(0, 22), "F.TXT;1\nG.TXT;1\nfirst\n");
              EXPECT_EQ(out.find("G.TXT;1", 9), std::string::npos);
          }},
-        {"directory whose map names its block more often than the device has blocks",
-         [](base_volume& b) {
-             // 40 one-block pointers to its only block, on a device of 32 blocks
-             const std::size_t map = std::size_t{b.v.header(b.dir)[vb::FH_MAP_OFFSET]} * 2;
-             const auto lbn = static_cast<std::uint32_t>(b.v.lbn_of_vbn(b.dir, 1));
-             ASSERT_EQ(b.v.image.device_blocks(), 32u);
-             for (std::size_t i = 0; i < 40; ++i) {
-                 b.v.set_header_u16(b.dir, map + 4 * i,
-                                    static_cast<std::uint16_t>(0x4000 | (lbn >> 16) << 8));
-                 b.v.set_header_u16(b.dir, map + 4 * i + 2, static_cast<std::uint16_t>(lbn));
-             }
-             b.v.set_header_u8(b.dir, vb::FH_MAP_IN_USE, 80);
-             b.v.set_header_efblk(b.dir, 0);
-         },
-         BINARY,
+        {"directory whose map names its block more often than the device has blocks", BINARY,
          [](const std::string& out) {
              // the walk ends where the map names its one block again
              std::size_t listed = 0;
@@ -138,44 +83,30 @@ TEST_F(damaged_volume, every_kind_of_damage_gives_its_own_messages)
                  ++listed;
              EXPECT_EQ(listed, 1u);
          }},
-        {"directory record past the block",
-         [](base_volume& b) { b.v.image.set_u16(b.v.lbn_of_vbn(b.dir, 1), 0, 0xFFF0); }, BINARY,
+        {"directory record past the block", BINARY,
          [](const std::string& out) { EXPECT_EQ(out.substr(0, 8), "F.TXT;1\n"); }},
-        {"name_count 255",
-         [](base_volume& b) { b.v.image.set_u8(b.v.lbn_of_vbn(b.dir, 1), 5, 255); },
-         "f.txt -- File does not exist\n" + each_copy("File does not exist")},
-        {"ffbyte above 512",
-         [](base_volume& b) { b.v.set_header_u16(b.file, vb::FH_FFBYTE, 0xF000); }, BINARY},
-        {"0xFFFF mid-block", // where G.TXT's record starts
-         [](base_volume& b) { b.v.image.set_u16(b.v.lbn_of_vbn(b.dir, 1), 20, 0xFFFF); }, BINARY,
+        {"name_count 255", "f.txt -- File does not exist\n" + each_copy("File does not exist")},
+        {"ffbyte above 512", BINARY},
+        {"0xFFFF mid-block", BINARY,
          [](const std::string& out) { EXPECT_EQ(out.substr(0, 14), "F.TXT;1\nfirst\n"); }},
-        {"efblk 0 with a large map", [](base_volume& b) { b.v.set_header_efblk(b.file, 0); },
-         BINARY},
+        {"efblk 0 with a large map", BINARY},
         {"a directory that is not a directory",
-         [](base_volume& b) {
-             const auto text = vb::encode_records({"not", "a", "directory", std::string(300, 'z')});
-             b.v.image.write_block(b.v.lbn_of_vbn(b.dir, 1), text);
-         },
          "f.txt -- File does not exist\n" + each_copy("File does not exist")},
-        {"a text file that is not a record stream",
-         [](base_volume& b) {
-             vb::block noise{};
-             for (std::size_t i = 0; i < noise.size(); ++i)
-                 noise[i] = static_cast<std::uint8_t>(i * 37 + 11);
-             b.v.image.write_block(b.v.lbn_of_vbn(b.file, 1), noise);
-         },
-         BINARY},
-        {"a header of zeros", [](base_volume& b) { b.v.image.zero_block(b.v.header_lbn(b.file)); },
-         BINARY, [](const std::string& out) { EXPECT_EQ(out, "F.TXT;1\nG.TXT;1\n"); }},
-        {"an index file header of zeros",
-         [](base_volume& b) { b.v.image.zero_block(b.v.header_lbn(vb::INDEX_FILE_NUMBER)); },
-         "DKA0:[d] -- Can't get file header for directory [D]\n" +
-             each_copy("No directory specified") + "f.txt -- No directory specified\n"},
+        {"a text file that is not a record stream", BINARY},
+        {"a header of zeros", BINARY,
+         [](const std::string& out) { EXPECT_EQ(out, "F.TXT;1\nG.TXT;1\n"); }},
+        {"an index file header of zeros", "DKA0:[d] -- Can't get file header for directory [D]\n" +
+                                              each_copy("No directory specified") +
+                                              "f.txt -- No directory specified\n"},
     };
-    for (const row& r : rows) {
+    const auto& damages = damage_table::damages();
+    ASSERT_EQ(std::size(rows), damages.size());
+    for (std::size_t i = 0; i < damages.size(); ++i) {
+        const row& r = rows[i];
         SCOPED_TRACE(r.what);
+        ASSERT_STREQ(r.what, damages[i].what);
         base_volume b = base();
-        r.damage(b);
+        damages[i].apply(b);
         const auto result = run(b.v, SCRIPT, {.time_limit = std::chrono::seconds(20)});
         EXPECT_EQ(result.exit_status, 0);
         EXPECT_EQ(result.term_signal, 0);

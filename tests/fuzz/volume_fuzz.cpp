@@ -3,7 +3,9 @@
 // levels down, through the same calls a run of odscp makes for its arguments;
 // then, as the companion programs use the library: diagnosed and opened by
 // path, its MFD walked as entries, each file's attributes read and formatted,
-// and its bytes exported and converted in every format.
+// and its bytes exported and converted in every format; and as odstar does:
+// mounted by path, walked whole and listed long and as JSON, through a
+// pattern, and under the protection rule as -d walks it.
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
@@ -29,6 +31,9 @@
 #include "ods2/layout.hpp"
 #include "ods2/volume.hpp"
 #include "ods2/walk.hpp"
+#include "odstar/list.hpp"
+#include "odstar/options.hpp"
+#include "odstar/pattern.hpp"
 #include "output/convert.hpp"
 #include "output/copy.hpp"
 #include "output/export.hpp"
@@ -397,6 +402,46 @@ void run_library()
     }
 }
 
+// One listing of the mounted volume, as odstar -t with these options and
+// pattern (none when empty) makes it.
+void list_like_odstar(const odstar::run_options& opts, const char* pattern_text)
+{
+    odstar::selection chosen;
+    chosen.every_version_by_default = true;
+    odstar::pattern p;
+    if (pattern_text[0] != '\0' && odstar::parse_pattern(pattern_text, p).empty())
+        chosen.patterns.push_back(p);
+    report_count = 0;
+    static_cast<void>(odstar::list_volume(opts, chosen));
+}
+
+// The volume as odstar reads it: diagnosed and opened by path with LBN 0
+// readable, then walked whole three times: listed long, as JSON through a
+// subtree pattern, and under the protection rule (-d).
+void run_odstar()
+{
+    const char* const separator = report_separator;
+    report_separator = ": ";
+    set_report_subject("odstar");
+    volume.boot_block_readable = true;
+    volume.detailed_read_errors = true;
+    char message[256];
+    if (diagnose_volume(image_path.c_str(), message, sizeof message) &&
+        open_volume_path(image_path.c_str()) != 0) {
+        odstar::run_options opts;
+        opts.what = odstar::action::list;
+        opts.image = image_path;
+        opts.verbose = true;
+        list_like_odstar(opts, "");
+        opts.json = true;
+        list_like_odstar(opts, "[*...]%*.*;*");
+        opts.image.clear();
+        opts.device = "DKA0";
+        list_like_odstar(opts, "");
+    }
+    report_separator = separator;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
@@ -418,6 +463,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     run_script();
     reset_state();
     run_library();
+    reset_state();
+    run_odstar();
     reset_state();
     if (::fchdir(home_dir_fd) != 0)
         die("fchdir");
