@@ -30,9 +30,9 @@ test: test-plain test-asan
 
 # Static analysis of the system's own code; both must be clean.
 lint: build
-	clang-tidy -p $(BUILD) --quiet frontend/*.cpp ods2/*.cpp output/*.cpp
+	clang-tidy -p $(BUILD) --quiet diag/*.cpp frontend/*.cpp ods2/*.cpp output/*.cpp odstar/*.cpp
 	cppcheck --enable=warning,style,performance,portability --std=c++20 --language=c++ \
-	  --inline-suppr --error-exitcode=1 --quiet -I . frontend ods2 output
+	  --inline-suppr --error-exitcode=1 --quiet -I . diag frontend ods2 output odstar
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)

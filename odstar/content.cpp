@@ -19,7 +19,7 @@ namespace {
 
 // One run buffer for reading and one for converted output, made once.
 constexpr std::size_t RUN_BLOCKS = 1024; // 512 KiB
-constexpr std::size_t OUT_BYTES = 512 * 1024;
+constexpr std::size_t OUT_BYTES = std::size_t{512} * 1024;
 
 std::uint8_t* run_buffer()
 {

@@ -67,8 +67,13 @@ std::string take_patterns(const run_options& opts, selection& chosen)
     for (const std::string& text : opts.patterns) {
         pattern p;
         const std::string problem = parse_pattern(text, p);
-        if (!problem.empty())
-            return "pattern '" + text + "': " + problem;
+        if (!problem.empty()) {
+            std::string message = "pattern '";
+            message += text;
+            message += "': ";
+            message += problem;
+            return message;
+        }
         chosen.patterns.push_back(std::move(p));
     }
     return {};

@@ -1,6 +1,8 @@
 // Escaping names for the terminal and for JSON, and host names from VMS names.
 #include "odstar/names.hpp"
 
+#include <algorithm>
+
 #include <cstdint>
 #include <cstdio>
 
@@ -109,9 +111,9 @@ std::string cased(std::string_view text, bool lower)
 {
     std::string out(text);
     if (lower)
-        for (char& c : out)
-            if (c >= 'A' && c <= 'Z')
-                c = static_cast<char>(c - 'A' + 'a');
+        std::transform(out.begin(), out.end(), out.begin(), [](char c) {
+            return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+        });
     return out;
 }
 

@@ -1,6 +1,7 @@
 // Parsing and matching VMS-style file specification patterns.
 #include "odstar/pattern.hpp"
 
+#include <algorithm>
 #include <cstddef>
 
 namespace odstar {
@@ -15,8 +16,7 @@ char upper(char c)
 std::string upper_text(std::string_view s)
 {
     std::string out(s);
-    for (char& c : out)
-        c = upper(c);
+    std::transform(out.begin(), out.end(), out.begin(), upper);
     return out;
 }
 
@@ -43,9 +43,9 @@ std::string parse_directory(std::string_view inside, pattern& out)
     if (inside.empty())
         return "an empty directory part []";
     out.directories = split_components(inside);
-    for (const std::string& d : out.directories)
-        if (d.empty())
-            return "an empty directory name in the directory part";
+    if (std::any_of(out.directories.begin(), out.directories.end(),
+                    [](const std::string& d) { return d.empty(); }))
+        return "an empty directory name in the directory part";
     if (out.directories.size() == 1 && out.directories[0] == "000000")
         out.directories.clear();
     else if (!out.directories.empty() && out.directories[0] == "000000")
@@ -173,15 +173,15 @@ bool pattern_matches(const pattern& p, const candidate& c, bool all_versions)
     return glob_match(p.name, name) && glob_match(p.type, type);
 }
 
-bool may_match_below(const pattern& p, const std::vector<std::string>& dirs)
+bool may_match_below(const pattern& p, const std::vector<std::string>& directories)
 {
     if (p.any_directory)
         return true;
     const std::size_t n = p.directories.size();
-    if (dirs.size() > n && !p.subtree)
+    if (directories.size() > n && !p.subtree)
         return false;
-    for (std::size_t i = 0; i < n && i < dirs.size(); ++i)
-        if (!glob_match(p.directories[i], dirs[i]))
+    for (std::size_t i = 0; i < n && i < directories.size(); ++i)
+        if (!glob_match(p.directories[i], directories[i]))
             return false;
     return true;
 }
@@ -194,20 +194,16 @@ bool selection::selects(const candidate& c) const
 {
     if (patterns.empty())
         return all_versions || every_version_by_default || c.newest;
-    for (const pattern& p : patterns)
-        if (pattern_matches(p, c, all_versions))
-            return true;
-    return false;
+    return std::any_of(patterns.begin(), patterns.end(),
+                       [&](const pattern& p) { return pattern_matches(p, c, all_versions); });
 }
 
 bool selection::may_select_below(const std::vector<std::string>& directories) const
 {
     if (patterns.empty())
         return true;
-    for (const pattern& p : patterns)
-        if (may_match_below(p, directories))
-            return true;
-    return false;
+    return std::any_of(patterns.begin(), patterns.end(),
+                       [&](const pattern& p) { return may_match_below(p, directories); });
 }
 
 } // namespace odstar
