@@ -67,7 +67,8 @@ TEST_F(copying, block_mode_copies_every_mapped_block)
 TEST_F(copying, a_file_without_blocks_is_empty_in_every_mode)
 {
     vb::built_volume v = one_file("F.DAT", "abc");
-    v.set_header_u8(6 + 1, 58, 0); // no map words in use (file 7: the directory is 6)
+    // no map words in use; the directory is the first user file, F.DAT the next
+    v.set_header_u8(vb::FIRST_USER_FILE_NUMBER + 1, vb::FH_MAP_IN_USE, 0);
     for (const char* mode : {"-t", "-i", "-I", "-T"}) {
         SCOPED_TRACE(mode);
         const auto r = run(v, {mode, "[d]f.dat"});
