@@ -398,8 +398,18 @@ void reply_value(fuse_req_t req, const std::string& value, size_t size)
         fuse_reply_buf(req, value.data(), value.size());
 }
 
+// Security labels and POSIX ACLs are not kept on the volume. EOPNOTSUPP (not
+// ENODATA) says so, and programs then stop asking for each file: ls -l asks
+// the first file of a mount and no other, where each ask is a round trip.
+bool unsupported_namespace(const char* name)
+{
+    return std::strncmp(name, "security.", 9) == 0 || std::strncmp(name, "system.", 7) == 0;
+}
+
 void do_getxattr(fuse_req_t req, fuse_ino_t ino, const char* name, size_t size)
 {
+    if (unsupported_namespace(name))
+        return fail(req, EOPNOTSUPP);
     const node* n = find_node(ino);
     if (n == nullptr)
         return fail(req, EIO);

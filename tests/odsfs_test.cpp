@@ -396,6 +396,11 @@ TEST_F(odsfs_test, stat_and_extended_attributes_show_the_header)
     EXPECT_EQ(xattr(m.path("USER/PROG.EXE"), "user.vms.expires"), "unknown");
     EXPECT_EQ(xattr(m.path("USER/PROG.EXE"), "user.vms.nonesuch"),
               std::string("error: ") + std::strerror(ENODATA));
+    // Labels and ACLs are not supported at all, which ls -l learns from one file.
+    for (const char* name : {"security.selinux", "system.posix_acl_access"})
+        EXPECT_EQ(xattr(m.path("USER/PROG.EXE"), name),
+                  std::string("error: ") + std::strerror(EOPNOTSUPP))
+            << name;
     const std::string fid = xattr(m.path("USER/PROG.EXE"), "user.vms.fileid");
     unsigned number = 0, sequence = 0, rvn = 0;
     ASSERT_EQ(std::sscanf(fid.c_str(), "(%u,%u,%u)", &number, &sequence, &rvn), 3) << fid;
