@@ -30,9 +30,10 @@ test: test-plain test-asan
 
 # Static analysis of the system's own code; both must be clean.
 lint: build
-	clang-tidy -p $(BUILD) --quiet diag/*.cpp frontend/*.cpp ods2/*.cpp output/*.cpp odstar/*.cpp
+	clang-tidy -p $(BUILD) --quiet diag/*.cpp frontend/*.cpp ods2/*.cpp output/*.cpp odstar/*.cpp \
+	  $(wildcard odsfs/*.cpp)
 	cppcheck --enable=warning,style,performance,portability --std=c++20 --language=c++ \
-	  --inline-suppr --error-exitcode=1 --quiet -I . diag frontend ods2 output odstar
+	  --inline-suppr --error-exitcode=1 --quiet -I . diag frontend ods2 output odstar odsfs
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)

@@ -14,7 +14,7 @@ namespace {
 // Blocks read with one call while converting.
 constexpr std::size_t INPUT_BLOCKS = 64;
 // Text converted per step.
-constexpr std::size_t TEXT_STEP = 64 * 1024;
+constexpr std::size_t TEXT_STEP = std::size_t{64} * 1024;
 
 // Reads count blocks from vbn into buffer, run by run; false after reporting.
 // A block the map does not hold is reported here: the core says nothing of it.

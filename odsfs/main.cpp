@@ -73,18 +73,18 @@ int take_operand(void* data, const char* arg, int key, fuse_args*)
 // The mount options odsfs always sets: read-only, named after the image.
 bool add_mount_options(fuse_args& args, const char* image)
 {
-    char* options = nullptr;
+    char* option_text = nullptr;
     const std::string fixed = "ro,subtype=odsfs,max_read=" + std::to_string(odsfs::MAX_READ);
-    const bool added = fuse_opt_add_opt(&options, fixed.c_str()) == 0 &&
-                       fuse_opt_add_opt(&options, "fsname=") == 0;
+    const bool added = fuse_opt_add_opt(&option_text, fixed.c_str()) == 0 &&
+                       fuse_opt_add_opt(&option_text, "fsname=") == 0;
     // fsname=IMAGE with the image's commas and backslashes escaped.
-    std::string with_name = added ? options : "";
-    std::free(options);
-    options = nullptr;
-    if (!added || fuse_opt_add_opt_escaped(&options, image) != 0)
+    std::string with_name = added ? option_text : "";
+    std::free(option_text);
+    option_text = nullptr;
+    if (!added || fuse_opt_add_opt_escaped(&option_text, image) != 0)
         return false;
-    with_name += options;
-    std::free(options);
+    with_name += option_text;
+    std::free(option_text);
     return fuse_opt_add_arg(&args, "-o") == 0 && fuse_opt_add_arg(&args, with_name.c_str()) == 0;
 }
 
@@ -163,9 +163,7 @@ int main(int argc, char** argv)
         fuse_lowlevel_version();
     } else if (cmd.image == nullptr || opts.mountpoint == nullptr) {
         status = usage_error(cmd.image == nullptr ? "no image given" : "no mount point given");
-    } else if (!check_image(cmd.image)) {
-        status = EXIT_REFUSED;
-    } else if (!add_mount_options(args, cmd.image)) {
+    } else if (!check_image(cmd.image) || !add_mount_options(args, cmd.image)) {
         status = EXIT_REFUSED;
     } else {
         take_settings(cmd);

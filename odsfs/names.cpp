@@ -2,6 +2,8 @@
 // the entries a tree cannot show.
 #include "odsfs/names.hpp"
 
+#include <algorithm>
+
 #include <cstring>
 
 #include "ods2/layout.hpp"
@@ -34,9 +36,9 @@ bool host_name_allowed(const std::string& n)
 
 std::string lowered(std::string n)
 {
-    for (char& c : n)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
+    std::transform(n.begin(), n.end(), n.begin(), [](char c) {
+        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    });
     return n;
 }
 
@@ -50,7 +52,9 @@ std::size_t shown_names(const dir_entry& entry, bool newest, bool versions, bool
     auto add = [&](std::string n, bool directory) {
         if (!host_name_allowed(n))
             return;
-        out[count].name = lower ? lowered(std::move(n)) : std::move(n);
+        if (lower)
+            n = lowered(std::move(n));
+        out[count].name = std::move(n);
         out[count].directory = directory;
         ++count;
     };
@@ -68,9 +72,9 @@ std::size_t shown_names(const dir_entry& entry, bool newest, bool versions, bool
 std::string lookup_key_of(const char* name, std::size_t length)
 {
     std::string key(name, length);
-    for (char& c : key)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
+    std::transform(key.begin(), key.end(), key.begin(), [](char c) {
+        return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+    });
     return key;
 }
 

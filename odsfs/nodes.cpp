@@ -22,7 +22,7 @@ namespace {
 // Files whose headers and attributes are kept; about 1.5 KiB each.
 constexpr std::size_t NODE_CACHE_ENTRIES = 4096;
 // The I/O size stat suggests: the kernel reads ahead this much at a time.
-constexpr blksize_t PREFERRED_IO = 128 * 1024;
+constexpr blksize_t PREFERRED_IO = blksize_t{128} * 1024;
 constexpr std::uint64_t DIRECTORY_BIT = std::uint64_t{1} << 48;
 // Set in the one file id whose number would otherwise be the root's.
 constexpr std::uint64_t NOT_ROOT_BIT = std::uint64_t{1} << 49;

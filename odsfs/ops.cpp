@@ -23,6 +23,13 @@ namespace odsfs {
 
 namespace {
 
+// libfuse keeps a file handle as a 64-bit number: odsfs puts the address of
+// the open file or directory there when it opens one, and reads it back.
+template <typename T> T* handle_of(const fuse_file_info* fi)
+{
+    return reinterpret_cast<T*>(fi->fh); // NOLINT(performance-no-int-to-ptr)
+}
+
 // The volume never changes under the mount: what the kernel has been told
 // stays true.
 constexpr double TIMEOUT_SECONDS = 86400.0;
@@ -150,7 +157,7 @@ void do_open(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi)
     fi->fh = reinterpret_cast<std::uint64_t>(open_content(*n).release());
     fi->keep_cache = 1;
     if (fuse_reply_open(req, fi) != 0)
-        delete reinterpret_cast<open_file*>(fi->fh);
+        delete handle_of<open_file>(fi);
 }
 
 // A read of a file's bytes handed to the kernel as pieces of the image, which
@@ -158,7 +165,7 @@ void do_open(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi)
 // mapped by a few runs that lie inside the device (the reply is then copied,
 // and a failure reported).
 // Smaller reads are copied: setting up a splice costs more than copying them.
-constexpr std::size_t SPLICE_FROM = 64 * 1024;
+constexpr std::size_t SPLICE_FROM = std::size_t{64} * 1024;
 
 bool reply_spliced(fuse_req_t req, open_file& f, std::uint64_t offset, std::size_t size)
 {
@@ -199,7 +206,7 @@ std::uint64_t unopened_inode = 0;
 open_file* reader_for(fuse_ino_t ino, const fuse_file_info* fi)
 {
     if (fi->fh != 0)
-        return reinterpret_cast<open_file*>(fi->fh);
+        return handle_of<open_file>(fi);
     if (unopened_reader == nullptr || unopened_inode != ino) {
         const node* n = find_node(ino);
         if (n == nullptr)
@@ -231,7 +238,7 @@ void do_read(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, fuse_file_i
 
 void do_release(fuse_req_t req, fuse_ino_t, fuse_file_info* fi)
 {
-    delete reinterpret_cast<open_file*>(fi->fh);
+    delete handle_of<open_file>(fi);
     fuse_reply_err(req, 0);
 }
 
@@ -306,13 +313,13 @@ void do_opendir(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi)
     fi->keep_cache = 1;
     fi->cache_readdir = 1;
     if (fuse_reply_open(req, fi) != 0)
-        delete reinterpret_cast<open_directory*>(fi->fh);
+        delete handle_of<open_directory>(fi);
 }
 
 // Adds the name at d.position to buffer; false when it does not fit. With
 // plus, the entry's attributes go with it (none when they cannot be read:
 // the kernel then looks the name up itself).
-bool add_listed(fuse_req_t req, open_directory& d, bool plus, const std::string& name,
+bool add_listed(fuse_req_t req, const open_directory& d, bool plus, const std::string& name,
                 std::uint64_t inode, bool directory, char* buffer, std::size_t room,
                 std::size_t& need)
 {
@@ -342,7 +349,7 @@ bool add_listed(fuse_req_t req, open_directory& d, bool plus, const std::string&
 
 void list_directory(fuse_req_t req, size_t size, off_t off, fuse_file_info* fi, bool plus)
 {
-    auto& d = *reinterpret_cast<open_directory*>(fi->fh);
+    auto& d = *handle_of<open_directory>(fi);
     std::string name;
     std::uint64_t inode = 0;
     bool directory = false;
@@ -376,7 +383,7 @@ void do_readdirplus(fuse_req_t req, fuse_ino_t, size_t size, off_t off, fuse_fil
 
 void do_releasedir(fuse_req_t req, fuse_ino_t, fuse_file_info* fi)
 {
-    delete reinterpret_cast<open_directory*>(fi->fh);
+    delete handle_of<open_directory>(fi);
     fuse_reply_err(req, 0);
 }
 
