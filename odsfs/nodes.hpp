@@ -39,7 +39,7 @@ inline constexpr std::uint64_t ROOT_INODE = 1;
 [[nodiscard]] bool inode_is_directory(std::uint64_t inode);
 
 // What is known of one file: its header, attributes, the size it shows (its
-// bytes, or its converted text with -o text) and its specification for messages.
+// bytes, or its converted text with -o text) and its file specification for messages.
 struct node {
     std::uint64_t inode = 0;
     file_header header;
