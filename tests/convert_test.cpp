@@ -10,9 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "tests/record_support.hpp"
+
 namespace {
 
 using namespace std::string_literals;
+using record_support::record;
 
 file_attributes attrs(std::uint8_t format, std::uint8_t attributes, std::uint16_t size = 0,
                       std::uint8_t vfc = 0)
@@ -65,18 +68,6 @@ result convert(const file_attributes& a, const std::string& in, std::int32_t mod
     return r;
 }
 
-// A record of a length word, the bytes and, after an odd length, a pad byte.
-std::string rec(const std::string& data, char pad = '\xEE')
-{
-    std::string r;
-    r += static_cast<char>(data.size() & 0xFF);
-    r += static_cast<char>(data.size() >> 8);
-    r += data;
-    if (data.size() % 2)
-        r += pad;
-    return r;
-}
-
 std::string repeat(const std::string& s, std::size_t n)
 {
     std::string r;
@@ -112,21 +103,21 @@ void run_table(const std::vector<format_case>& cases)
 TEST(convert_bytes, variable_records_become_lines)
 {
     const file_attributes var = attrs(RECFMT_VARIABLE, RECATTR_IMPLIED_CR);
-    const std::string first = rec("abc") + rec("") + rec("de");
+    const std::string first = record("abc") + record("") + record("de");
     std::vector<format_case> cases = {
         {"odd, empty and even records", var, first, "abc\n\nde\n"},
         {"no attributes: still a line per record", attrs(RECFMT_VARIABLE, 0), first, "abc\n\nde\n"},
-        {"bytes inside a record are kept", var, rec("a\nb\rc\0"s), "a\nb\rc\0\n"s},
-        {"a record crosses a block", var, rec(std::string(600, 'q')) + rec("z"),
+        {"bytes inside a record are kept", var, record("a\nb\rc\0"s), "a\nb\rc\0\n"s},
+        {"a record crosses a block", var, record(std::string(600, 'q')) + record("z"),
          std::string(600, 'q') + "\nz\n"},
         {"0xFFFF ends the block's records", var,
-         rec("ab") + "\xFF\xFF" + std::string(506, '\x55') + rec("cd"), "ab\ncd\n"},
-        {"0xFFFF in the block's last word", var, rec(std::string(508, 'm')) + "\xFF\xFF" + rec("n"),
-         std::string(508, 'm') + "\nn\n"},
-        {"the end of file inside a record", var, rec("hello") + "\x05\x00wor"s, "hello\nwor\n",
+         record("ab") + "\xFF\xFF" + std::string(506, '\x55') + record("cd"), "ab\ncd\n"},
+        {"0xFFFF in the block's last word", var,
+         record(std::string(508, 'm')) + "\xFF\xFF" + record("n"), std::string(508, 'm') + "\nn\n"},
+        {"the end of file inside a record", var, record("hello") + "\x05\x00wor"s, "hello\nwor\n",
          true},
-        {"the end of file inside a length word", var, rec("ab") + "\x07"s, "ab\n", true},
-        {"a length runs past the end of file", var, rec("ab") + "\xFF\x7F" + "cd", "ab\ncd\n",
+        {"the end of file inside a length word", var, record("ab") + "\x07"s, "ab\n", true},
+        {"a length runs past the end of file", var, record("ab") + "\xFF\x7F" + "cd", "ab\ncd\n",
          true},
         {"the end of file before a pad byte", var, "\x01\x00z"s, "z\n"},
         {"an empty file", var, "", ""},
@@ -142,75 +133,75 @@ TEST(convert_bytes, vfc_records_lose_their_header)
     const file_attributes prn0 = attrs(RECFMT_VFC, RECATTR_PRINT, 0, 0); // 0 stands for 2
     std::vector<format_case> cases = {
         {"a header of 2", vfc,
-         rec("\x01\x8D"s
-             "abc") +
-             rec("\x11\x22xy"),
+         record("\x01\x8D"s
+                "abc") +
+             record("\x11\x22xy"),
          "abc\nxy\n"},
-        {"a header of 3", vfc3, rec("HHHabc") + rec("HHH"), "abc\n\n"},
+        {"a header of 3", vfc3, record("HHHabc") + record("HHH"), "abc\n\n"},
         {"the usual print records", prn,
-         rec("\x01\x8D"s
-             "one") +
-             rec("\x01\x8D"s
-                 "two"),
+         record("\x01\x8D"s
+                "one") +
+             record("\x01\x8D"s
+                    "two"),
          "one\ntwo\n"},
         {"a vfc size of 0 is 2", prn0,
-         rec("\x01\x8D"s
-             "one"),
+         record("\x01\x8D"s
+                "one"),
          "one\n"},
         {"double spacing: a blank line before each", prn,
-         rec("\x02\x8D"s
-             "a") +
-             rec("\x02\x8D"s
-                 "b"),
+         record("\x02\x8D"s
+                "a") +
+             record("\x02\x8D"s
+                    "b"),
          "\na\n\nb\n"},
         {"a form feed before, then a carriage return", prn,
-         rec("\x01\x8D"s
-             "a") +
-             rec("\x8C\x8D"s
-                 "page") +
-             rec("\x01\x8D"s
-                 "b"),
+         record("\x01\x8D"s
+                "a") +
+             record("\x8C\x8D"s
+                    "page") +
+             record("\x01\x8D"s
+                    "b"),
          "a\n\fpage\nb\n"},
         {"line feeds after the data", prn,
-         rec("\x00\x01"s
-             "a") +
-             rec("\x00\x03"s
-                 "b"),
+         record("\x00\x01"s
+                "a") +
+             record("\x00\x03"s
+                    "b"),
          "a\nb\n\n\n"},
         {"a prefix of 1 and nothing after: lines end at the next line feed", prn,
-         rec("\x01\x00"s
-             "a") +
-             rec("\x01\x00"s
-                 "b"),
+         record("\x01\x00"s
+                "a") +
+             record("\x01\x00"s
+                    "b"),
          "a\nb\n"},
         {"overprinting: no line feed after a carriage return", prn,
-         rec("\x01\x8D"s
-             "abc") +
-             rec("\x00\x8D"s
-                 "___"),
+         record("\x01\x8D"s
+                "abc") +
+             record("\x00\x8D"s
+                    "___"),
          "abc\r___\n"},
         {"a device channel is one line feed", prn,
-         rec("\xC3\x8D"s
-             "a") +
-             rec("\xC1\x8D"s
-                 "b"),
+         record("\xC3\x8D"s
+                "a") +
+             record("\xC1\x8D"s
+                    "b"),
          "a\nb\n"},
         {"a C0 character after the data", prn,
-         rec("\x01\x87"s
-             "bell"),
+         record("\x01\x87"s
+                "bell"),
          "bell\a\n"},
         {"a record shorter than its header", prn,
-         rec("\x01"s) + rec("") +
-             rec("\x01\x8D"s
-                 "x"),
+         record("\x01"s) + record("") +
+             record("\x01\x8D"s
+                    "x"),
          "\n\nx\n"},
         {"the end of file inside the header", prn,
-         rec("\x01\x8D"s
-             "a") +
+         record("\x01\x8D"s
+                "a") +
              "\x04\x00\x01"s,
          "a\n", true},
-        {"print control on a record crossing blocks", prn, rec("\x01\x8D"s + std::string(520, 'r')),
-         std::string(520, 'r') + "\n"},
+        {"print control on a record crossing blocks", prn,
+         record("\x01\x8D"s + std::string(520, 'r')), std::string(520, 'r') + "\n"},
     };
     run_table(cases);
 }
@@ -220,21 +211,22 @@ TEST(convert_bytes, fortran_carriage_control)
     const file_attributes ftn = attrs(RECFMT_VARIABLE, RECATTR_FORTRAN);
     const file_attributes ftn_fix = attrs(RECFMT_FIXED, RECATTR_FORTRAN, 3);
     std::vector<format_case> cases = {
-        {"space: a new line each", ftn, rec(" ab") + rec(" cd"), "ab\ncd\n"},
-        {"0: a blank line first", ftn, rec(" ab") + rec("0cd"), "ab\n\ncd\n"},
-        {"1: a form feed first", ftn, rec(" ab") + rec("1cd"), "ab\n\fcd\n"},
-        {"+: overprint", ftn, rec(" ab") + rec("+__"), "ab\r__\n"},
-        {"$: a prompt, no line end after it", ftn, rec("$name? ") + rec(" yes"), "name? \nyes\n"},
-        {"NUL: no control", ftn, rec(" ab") + rec("\0cd"s), "ab\rcd\n"},
-        {"any other byte: a space", ftn, rec("Xab") + rec("*cd"), "ab\ncd\n"},
-        {"an empty record: a line", ftn, rec(" a") + rec("") + rec(" b"), "a\n\nb\n"},
-        {"0 first in the file: one blank line", ftn, rec("0a"), "\na\n"},
+        {"space: a new line each", ftn, record(" ab") + record(" cd"), "ab\ncd\n"},
+        {"0: a blank line first", ftn, record(" ab") + record("0cd"), "ab\n\ncd\n"},
+        {"1: a form feed first", ftn, record(" ab") + record("1cd"), "ab\n\fcd\n"},
+        {"+: overprint", ftn, record(" ab") + record("+__"), "ab\r__\n"},
+        {"$: a prompt, no line end after it", ftn, record("$name? ") + record(" yes"),
+         "name? \nyes\n"},
+        {"NUL: no control", ftn, record(" ab") + record("\0cd"s), "ab\rcd\n"},
+        {"any other byte: a space", ftn, record("Xab") + record("*cd"), "ab\ncd\n"},
+        {"an empty record: a line", ftn, record(" a") + record("") + record(" b"), "a\n\nb\n"},
+        {"0 first in the file: one blank line", ftn, record("0a"), "\na\n"},
         {"fixed records with Fortran control", ftn_fix,
          " ab\xEE"
          "0cd\xEE"
          "+__\xEE"s,
          "ab\n\ncd\r__\n"},
-        {"the end of file after the control byte", ftn, rec(" a") + "\x03\x00 "s, "a\n\n", true},
+        {"the end of file after the control byte", ftn, record(" a") + "\x03\x00 "s, "a\n\n", true},
     };
     run_table(cases);
 }
@@ -293,7 +285,7 @@ TEST(convert_bytes, stream_formats_give_lines_ending_in_lf)
 
 TEST(convert_bytes, raw_gives_the_bytes_for_every_format)
 {
-    const std::string in = rec("abc") + "\r\n\x01\x8D"s;
+    const std::string in = record("abc") + "\r\n\x01\x8D"s;
     for (std::uint8_t format = 0; format < 8; ++format) {
         for (std::uint8_t attributes : {0, 1, 2, 4, 8, 15}) {
             const result r = convert(attrs(format, attributes, 3, 2), in, CONVERT_RAW, 3, 5);
@@ -307,7 +299,7 @@ TEST(convert_bytes, other_organizations_give_the_bytes)
 {
     file_attributes a = attrs(RECFMT_VARIABLE, RECATTR_IMPLIED_CR);
     a.organization = 2; // indexed
-    EXPECT_EQ(convert(a, rec("abc")).text, rec("abc"));
+    EXPECT_EQ(convert(a, record("abc")).text, record("abc"));
 }
 
 namespace {

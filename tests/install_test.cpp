@@ -3,11 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -15,72 +12,19 @@
 #include <set>
 #include <sstream>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <utility>
 #include <vector>
+
+#include <unistd.h>
+
+#include "tests/process_support.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct run_result {
-    int status = -1; // exit status; 127 when the program could not be started
-    std::string out;
-    std::string err;
-};
-
-std::string read_stream(std::FILE* f)
-{
-    std::string text;
-    std::rewind(f);
-    std::array<char, 4096> chunk;
-    for (std::size_t n; (n = std::fread(chunk.data(), 1, chunk.size(), f)) > 0;)
-        text.append(chunk.data(), n);
-    std::fclose(f);
-    return text;
-}
-
-[[noreturn]] void exec_child(const std::vector<std::string>& argv,
-                             const std::vector<std::string>& env, const std::string& cwd,
-                             int out_fd, int err_fd)
-{
-    const int null_fd = ::open("/dev/null", O_RDONLY);
-    if (null_fd < 0 || ::dup2(null_fd, 0) < 0 || ::dup2(out_fd, 1) < 0 || ::dup2(err_fd, 2) < 0)
-        ::_exit(127);
-    if (!cwd.empty() && ::chdir(cwd.c_str()) != 0)
-        ::_exit(127);
-    for (const std::string& entry : env)
-        ::putenv(const_cast<char*>(entry.c_str())); // the child owns its copy of env
-    std::vector<char*> args;
-    for (const std::string& a : argv)
-        args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    ::execvp(args[0], args.data());
-    ::_exit(127);
-}
-
-// Runs argv (argv[0] looked up on PATH unless it holds a "/") with the extra
-// NAME=value entries of env, in cwd when given, with standard input from /dev/null.
-run_result run(const std::vector<std::string>& argv, const std::vector<std::string>& env = {},
-               const std::string& cwd = {})
-{
-    run_result r;
-    std::FILE* out = std::tmpfile();
-    std::FILE* err = std::tmpfile();
-    if (out == nullptr || err == nullptr)
-        return r;
-    std::fflush(nullptr);
-    const pid_t pid = ::fork();
-    if (pid == 0)
-        exec_child(argv, env, cwd, ::fileno(out), ::fileno(err));
-    int status = 0;
-    if (pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status))
-        r.status = WEXITSTATUS(status);
-    r.out = read_stream(out);
-    r.err = read_stream(err);
-    return r;
-}
+using run_result = process::result;
+using process::run;
 
 std::string read_file(const fs::path& path)
 {

@@ -12,14 +12,11 @@
 #include <vector>
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include "tests/process_support.hpp"
 #include "tests/volume_e2e_support.hpp"
-
-extern char** environ;
 
 namespace {
 
@@ -73,11 +70,7 @@ std::vector<std::string> sorted_lines(const std::string& text)
     return lines;
 }
 
-struct mkvolume_result {
-    int status = -1;
-    std::string out{};
-    std::string err{};
-};
+using mkvolume_result = process::result;
 
 // A host tree in tree/, images in images/, and mkvolume run on them.
 class host_tree {
@@ -104,31 +97,13 @@ class host_tree {
     {
         for (std::string& a : args)
             a = a == "TREE" ? tree().string() : a == "IMAGE" ? image() : a;
-        std::string program = MKVOLUME_BINARY;
-        std::vector<char*> argv{program.data()};
-        for (std::string& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        const std::string out = scratch_.path("out"), err = scratch_.path("err");
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        pid_t pid = 0;
-        const int spawned =
-            posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        mkvolume_result r;
-        int wait_status = 0;
-        if (spawned != 0 || waitpid(pid, &wait_status, 0) != pid) {
-            ADD_FAILURE() << "cannot run " << program;
-            return r;
+        std::vector<std::string> argv{MKVOLUME_BINARY};
+        argv.insert(argv.end(), args.begin(), args.end());
+        const mkvolume_result r = process::run(argv);
+        if (!r.started) {
+            ADD_FAILURE() << "cannot run " << MKVOLUME_BINARY;
+            return {};
         }
-        r.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
-        r.out = read_file(out);
-        r.err = read_file(err);
         return r;
     }
 

@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -17,10 +15,10 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "tests/harness_support.hpp"
+#include "tests/process_support.hpp"
 #include "volume_builder/volume_builder.hpp"
 
 namespace {
@@ -28,54 +26,15 @@ namespace {
 namespace fs = std::filesystem;
 namespace vb = volbuild;
 
-struct odstar_result {
-    int status = -1;
-    std::string out{};
-    std::string err{};
-};
-
-std::string slurp(std::FILE* f)
-{
-    std::string text;
-    std::rewind(f);
-    std::array<char, 4096> chunk;
-    for (std::size_t n; (n = std::fread(chunk.data(), 1, chunk.size(), f)) > 0;)
-        text.append(chunk.data(), n);
-    std::fclose(f);
-    return text;
-}
+using odstar_result = process::result;
 
 // Runs program with args, standard input from /dev/null, in cwd when given.
 odstar_result run_program(const std::string& program, const std::vector<std::string>& args,
                           const std::string& cwd = {})
 {
-    odstar_result r;
-    std::FILE* out = std::tmpfile();
-    std::FILE* err = std::tmpfile();
-    if (out == nullptr || err == nullptr)
-        return r;
     std::vector<std::string> argv{program};
     argv.insert(argv.end(), args.begin(), args.end());
-    std::fflush(nullptr);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const int null_fd = ::open("/dev/null", O_RDONLY);
-        if (null_fd < 0 || ::dup2(null_fd, 0) < 0 || ::dup2(::fileno(out), 1) < 0 ||
-            ::dup2(::fileno(err), 2) < 0 || (!cwd.empty() && ::chdir(cwd.c_str()) != 0))
-            ::_exit(127);
-        std::vector<char*> cargs;
-        for (std::string& a : argv)
-            cargs.push_back(a.data());
-        cargs.push_back(nullptr);
-        ::execv(cargs[0], cargs.data());
-        ::_exit(127);
-    }
-    int status = 0;
-    if (pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status))
-        r.status = WEXITSTATUS(status);
-    r.out = slurp(out);
-    r.err = slurp(err);
-    return r;
+    return process::run(argv, {}, cwd);
 }
 
 odstar_result odstar(const std::vector<std::string>& args, const std::string& cwd = {})

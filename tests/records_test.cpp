@@ -12,8 +12,11 @@
 
 #include "frontend/cli.hpp"
 #include "output/copy.hpp"
+#include "tests/record_support.hpp"
 
 namespace {
+
+using record_support::record;
 
 // Decodes bytes with drop_control as given, starting from a fresh decoder.
 std::string decode(const std::string& bytes, int drop)
@@ -31,17 +34,6 @@ std::string decode(const std::string& bytes, int drop)
     std::string out(text, size);
     std::free(text);
     return out;
-}
-
-std::string record(const std::string& data, char pad = '\xEE')
-{
-    std::string r;
-    r += static_cast<char>(data.size() & 0xFF);
-    r += static_cast<char>(data.size() >> 8);
-    r += data;
-    if (data.size() % 2)
-        r += pad;
-    return r;
 }
 
 } // namespace

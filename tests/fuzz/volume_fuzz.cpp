@@ -17,7 +17,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,6 +24,7 @@
 #include "frontend/cli.hpp"
 #include "frontend/filespec.hpp"
 #include "frontend/resolve.hpp"
+#include "harness/child.hpp"
 #include "ods2/attributes.hpp"
 #include "ods2/directory.hpp"
 #include "ods2/file_header.hpp"
@@ -69,65 +69,40 @@ char* argument_slot[] = {argument, nullptr};
     std::abort();
 }
 
-void write_file(const char* path, const std::string& text)
-{
-    const int fd = ::open(path, O_WRONLY | O_TRUNC);
-    if (fd < 0 || ::write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
-        die(path);
-    ::close(fd);
-}
-
-// A private mount namespace: as root directly, otherwise inside a user
-// namespace that maps the caller's ids to root.
+// A private mount namespace whose /dev holds the host's null, zero and full and vmsDKA0, a
+// link to the image: as root directly, otherwise inside a user namespace that maps the
+// caller's ids to root.
 void enter_private_namespace()
 {
     host_root = ::geteuid() == 0 && ::getuid() == 0;
-    if (host_root) {
-        if (::unshare(CLONE_NEWNS) != 0)
-            die("unshare");
-    } else {
-        const std::string uid = std::to_string(::geteuid());
-        const std::string gid = std::to_string(::getegid());
-        if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0)
-            die("unshare");
-        write_file("/proc/self/setgroups", "deny");
-        write_file("/proc/self/uid_map", "0 " + uid + " 1");
-        write_file("/proc/self/gid_map", "0 " + gid + " 1");
+    harness::namespace_plan plan;
+    plan.mode = host_root ? harness::isolation::mount_ns : harness::isolation::user_ns;
+    plan.uid_map = "0 " + std::to_string(::geteuid()) + " 1";
+    plan.gid_map = "0 " + std::to_string(::getegid()) + " 1";
+    plan.link_paths = {"/dev/vmsDKA0"};
+    plan.link_targets = {image_path};
+    harness::setup_failure failure;
+    if (!harness::enter_private_namespace(plan, failure)) {
+        errno = failure.error;
+        die(failure.step);
     }
-    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-        die("making mounts private");
 }
 
-// A tmpfs over /dev holding only null and vmsDKA0, the latter a link to the image.
-void replace_dev()
-{
-    const std::string null_copy = std::string(scratch_root) + "/null";
-    const int fd = ::open(null_copy.c_str(), O_WRONLY | O_CREAT, 0666);
-    if (fd < 0)
-        die(null_copy.c_str());
-    ::close(fd);
-    if (::mount("/dev/null", null_copy.c_str(), nullptr, MS_BIND, nullptr) != 0)
-        die("binding /dev/null");
-    if (::mount("tmpfs", "/dev", "tmpfs", MS_NOSUID, "mode=755") != 0)
-        die("mounting /dev");
-    const int null_fd = ::open("/dev/null", O_WRONLY | O_CREAT, 0666);
-    if (null_fd < 0)
-        die("/dev/null");
-    ::close(null_fd);
-    if (::mount(null_copy.c_str(), "/dev/null", nullptr, MS_BIND, nullptr) != 0)
-        die("rebinding /dev/null");
-    if (::symlink(image_path.c_str(), "/dev/vmsDKA0") != 0)
-        die("/dev/vmsDKA0");
-}
-
-void make_scratch()
+// The scratch directory's name, fixed before the namespace so that /dev can link to its image.
+void name_scratch()
 {
     if (::mkdtemp(scratch_root) == nullptr)
         die("mkdtemp");
-    if (::mount("tmpfs", scratch_root, "tmpfs", MS_NOSUID | MS_NODEV, SCRATCH_SIZE) != 0)
-        die("mounting the scratch directory");
     image_path = std::string(scratch_root) + "/image";
     work_path = std::string(scratch_root) + "/work";
+}
+
+// A tmpfs on the scratch directory, visible only in this namespace, holding the image and
+// the work directory.
+void make_scratch()
+{
+    if (::mount("tmpfs", scratch_root, "tmpfs", MS_NOSUID | MS_NODEV, SCRATCH_SIZE) != 0)
+        die("mounting the scratch directory");
     if (::mkdir(work_path.c_str(), 0755) != 0)
         die("mkdir work");
     image_fd = ::open(image_path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
@@ -446,9 +421,9 @@ void run_odstar()
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
+    name_scratch();
     enter_private_namespace();
     make_scratch();
-    replace_dev();
     redirect_stdout_to_null();
     act_as_set_id_caller();
     return 0;

@@ -30,20 +30,36 @@ template <std::size_t BUF> void append(char (&buf)[BUF], std::size_t& len, const
     buf[len] = '\0';
 }
 
-// Reports errno and the failed step (errno as raw bytes, then text) and exits.
+// Records errno and the failed step in failure; returns false for the caller to pass on.
+bool record_failure(setup_failure& failure, const char* step, const char* detail = "")
+{
+    failure.error = errno;
+    std::size_t len = 0;
+    failure.step[0] = '\0';
+    append(failure.step, len, step);
+    if (*detail != '\0') {
+        append(failure.step, len, " ");
+        append(failure.step, len, detail);
+    }
+    return false;
+}
+
+// Reports a failed step through report_fd (errno as raw bytes, then text) and exits.
+[[noreturn]] void report_failure(int report_fd, const setup_failure& failure)
+{
+    char msg[sizeof failure.error + sizeof failure.step];
+    std::memcpy(msg, &failure.error, sizeof failure.error);
+    const std::size_t len = std::strlen(failure.step);
+    std::memcpy(msg + sizeof failure.error, failure.step, len);
+    [[maybe_unused]] ssize_t n = write(report_fd, msg, sizeof failure.error + len);
+    _exit(SETUP_FAILED);
+}
+
 [[noreturn]] void fail(int report_fd, const char* step, const char* detail = "")
 {
-    char msg[256];
-    const int err = errno;
-    std::memcpy(msg, &err, sizeof err);
-    std::size_t len = sizeof err;
-    append(msg, len, step);
-    if (*detail != '\0') {
-        append(msg, len, " ");
-        append(msg, len, detail);
-    }
-    [[maybe_unused]] ssize_t n = write(report_fd, msg, len);
-    _exit(SETUP_FAILED);
+    setup_failure failure;
+    record_failure(failure, step, detail);
+    report_failure(report_fd, failure);
 }
 
 bool write_text(const char* path, const std::string& text)
@@ -57,29 +73,31 @@ bool write_text(const char* path, const std::string& text)
 }
 
 // A user namespace maps only the caller's own ids; supplementary groups cannot be kept.
-void map_own_ids(const std::string& uid_map, const std::string& gid_map, int report_fd)
+bool map_own_ids(const namespace_plan& plan, setup_failure& failure)
 {
     if (!write_text("/proc/self/setgroups", "deny"))
-        fail(report_fd, "write /proc/self/setgroups");
-    if (!write_text("/proc/self/uid_map", uid_map))
-        fail(report_fd, "write /proc/self/uid_map");
-    if (!write_text("/proc/self/gid_map", gid_map))
-        fail(report_fd, "write /proc/self/gid_map");
+        return record_failure(failure, "write /proc/self/setgroups");
+    if (!write_text("/proc/self/uid_map", plan.uid_map))
+        return record_failure(failure, "write /proc/self/uid_map");
+    if (!write_text("/proc/self/gid_map", plan.gid_map))
+        return record_failure(failure, "write /proc/self/gid_map");
+    return true;
 }
 
 // Leaves the host's mount namespace; no mount made afterwards propagates back.
-void enter_namespace(isolation mode, const std::string& uid_map, const std::string& gid_map,
-                     int report_fd)
+bool enter_namespace(const namespace_plan& plan, setup_failure& failure)
 {
-    if (mode == isolation::mount_ns && unshare(CLONE_NEWNS) != 0)
-        fail(report_fd, "unshare(CLONE_NEWNS)");
-    if (mode == isolation::user_ns) {
+    if (plan.mode == isolation::mount_ns && unshare(CLONE_NEWNS) != 0)
+        return record_failure(failure, "unshare(CLONE_NEWNS)");
+    if (plan.mode == isolation::user_ns) {
         if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0)
-            fail(report_fd, "unshare(CLONE_NEWUSER|CLONE_NEWNS)");
-        map_own_ids(uid_map, gid_map, report_fd);
+            return record_failure(failure, "unshare(CLONE_NEWUSER|CLONE_NEWNS)");
+        if (!map_own_ids(plan, failure))
+            return false;
     }
     if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-        fail(report_fd, "make / private");
+        return record_failure(failure, "make / private");
+    return true;
 }
 
 // Writes "/dev/<node>" into path.
@@ -104,46 +122,70 @@ void fd_link(char (&path)[32], int fd)
     path[len] = '\0';
 }
 
-void bind_node(int held, const char* path, int report_fd)
+// Bind-mounts the node held open as held onto a new file at path, and closes held.
+bool bind_node(int held, const char* path, setup_failure& failure)
 {
     const int fd = open(path, O_CREAT | O_WRONLY | O_CLOEXEC, 0666);
-    if (fd < 0)
-        fail(report_fd, "create", path);
+    if (fd < 0) {
+        record_failure(failure, "create", path);
+        close(held);
+        return false;
+    }
     close(fd);
     char source[32];
     fd_link(source, held);
-    if (mount(source, path, nullptr, MS_BIND, nullptr) != 0)
-        fail(report_fd, "bind-mount", path);
+    const bool bound = mount(source, path, nullptr, MS_BIND, nullptr) == 0;
+    if (!bound)
+        record_failure(failure, "bind-mount", path);
     close(held);
+    return bound;
+}
+
+// Closes the first count descriptors of held (after a failure, whose errno is kept).
+void close_held(const int* held, std::size_t count)
+{
+    for (std::size_t i = 0; i < count; ++i)
+        close(held[i]);
 }
 
 // A tmpfs replaces /dev; the host's null, zero and full are bind-mounted into it through
 // descriptors opened before the tmpfs hid them. That needs no mknod, so it also works in a
 // user namespace.
-void build_dev(int report_fd)
+bool build_dev(setup_failure& failure)
 {
     int held[DEV_NODE_COUNT];
     for (std::size_t i = 0; i < DEV_NODE_COUNT; ++i) {
         char path[32];
         dev_path(path, DEV_NODES[i]);
         held[i] = open(path, O_PATH | O_CLOEXEC);
-        if (held[i] < 0)
-            fail(report_fd, "open", path);
+        if (held[i] < 0) {
+            record_failure(failure, "open", path);
+            close_held(held, i);
+            return false;
+        }
     }
-    if (mount("tmpfs", "/dev", "tmpfs", MS_NOSUID | MS_NOEXEC, "mode=0755,size=64k") != 0)
-        fail(report_fd, "mount tmpfs on /dev");
+    if (mount("tmpfs", "/dev", "tmpfs", MS_NOSUID | MS_NOEXEC, "mode=0755,size=64k") != 0) {
+        record_failure(failure, "mount tmpfs on /dev");
+        close_held(held, DEV_NODE_COUNT);
+        return false;
+    }
     for (std::size_t i = 0; i < DEV_NODE_COUNT; ++i) {
         char path[32];
         dev_path(path, DEV_NODES[i]);
-        bind_node(held[i], path, report_fd);
+        if (!bind_node(held[i], path, failure)) {
+            close_held(held + i + 1, DEV_NODE_COUNT - i - 1);
+            return false;
+        }
     }
+    return true;
 }
 
-void link_images(const child_plan& plan)
+bool link_images(const namespace_plan& plan, setup_failure& failure)
 {
     for (std::size_t i = 0; i < plan.link_paths.size(); ++i)
         if (symlink(plan.link_targets[i].c_str(), plan.link_paths[i].c_str()) != 0)
-            fail(plan.report_fd, "symlink", plan.link_paths[i].c_str());
+            return record_failure(failure, "symlink", plan.link_paths[i].c_str());
+    return true;
 }
 
 // Sends the working directory's descriptor to the parent, which reads the files left there
@@ -239,15 +281,20 @@ void reset_signals()
 
 } // namespace
 
+bool enter_private_namespace(const namespace_plan& plan, setup_failure& failure)
+{
+    if (plan.mode == isolation::none)
+        return true;
+    return enter_namespace(plan, failure) && build_dev(failure) && link_images(plan, failure);
+}
+
 void run_child(const child_plan& plan)
 {
     setpgid(0, 0);
     reset_signals();
-    if (plan.mode != isolation::none) {
-        enter_namespace(plan.mode, plan.uid_map, plan.gid_map, plan.report_fd);
-        build_dev(plan.report_fd);
-        link_images(plan);
-    }
+    setup_failure failure;
+    if (!enter_private_namespace(plan.space, failure))
+        report_failure(plan.report_fd, failure);
     prepare_workdir(plan);
     if (plan.change_ids)
         change_ids(plan);
@@ -257,11 +304,11 @@ void run_child(const child_plan& plan)
     fail(plan.report_fd, "execve", plan.binary);
 }
 
-void probe_child(isolation mode, const std::string& uid_map, const std::string& gid_map,
-                 int report_fd)
+void probe_child(const namespace_plan& plan, int report_fd)
 {
-    enter_namespace(mode, uid_map, gid_map, report_fd);
-    build_dev(report_fd);
+    setup_failure failure;
+    if (!enter_private_namespace(plan, failure))
+        report_failure(report_fd, failure);
     _exit(0);
 }
 

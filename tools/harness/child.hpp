@@ -10,14 +10,31 @@ namespace harness {
 
 enum class isolation { none, mount_ns, user_ns };
 
+// A private mount namespace and the /dev inside it: a tmpfs holding the host's null, zero and
+// full and a symbolic link link_paths[i] -> link_targets[i] for each link.
+struct namespace_plan {
+    isolation mode = isolation::none;
+    std::string uid_map{}; // user namespace maps, "inside outside 1"
+    std::string gid_map{};
+    std::vector<std::string> link_paths{};   // /dev/vmsNAME
+    std::vector<std::string> link_targets{}; // image paths
+};
+
+// A set-up step that failed: its errno, and the step with what it acted on.
+struct setup_failure {
+    int error = 0;
+    char step[252] = {};
+};
+
+// Enters the planned namespace (nothing for isolation::none) and builds its /dev. Makes only
+// system calls, so a forked child may call it; on failure fills failure and returns false,
+// and the caller ends the process.
+[[nodiscard]] bool enter_private_namespace(const namespace_plan& plan, setup_failure& failure);
+
 // Everything the child needs, built by the parent before fork so that the child only makes
 // system calls.
 struct child_plan {
-    isolation mode = isolation::none;
-    std::vector<std::string> link_paths{};   // /dev/vmsNAME
-    std::vector<std::string> link_targets{}; // image paths
-    std::string uid_map{};                   // user namespace maps, "inside outside 1"
-    std::string gid_map{};
+    namespace_plan space{};
     std::string workdir{};
     std::string tmpfs_options{}; // nonempty: mount a tmpfs with these options on workdir
     bool change_ids = false;
@@ -40,8 +57,8 @@ struct child_plan {
 // Sets up and execs as planned; on any failure reports through report_fd and exits 127.
 [[noreturn]] void run_child(const child_plan& plan);
 
-// Sets up a namespace of the given kind as a run would, without exec; exits 0 on success.
-[[noreturn]] void probe_child(isolation mode, const std::string& uid_map,
-                              const std::string& gid_map, int report_fd);
+// Sets up a namespace as a run would, without exec; exits 0 on success, otherwise reports
+// through report_fd and exits 127.
+[[noreturn]] void probe_child(const namespace_plan& plan, int report_fd);
 
 } // namespace harness

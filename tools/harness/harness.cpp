@@ -139,15 +139,17 @@ bool probe(isolation mode, std::string& why)
         why = os_error("pipe");
         return false;
     }
-    const std::string uid_map = own_id_map(geteuid());
-    const std::string gid_map = own_id_map(getegid());
+    namespace_plan plan;
+    plan.mode = mode;
+    plan.uid_map = own_id_map(geteuid());
+    plan.gid_map = own_id_map(getegid());
     const pid_t pid = fork();
     if (pid < 0) {
         why = os_error("fork");
         return false;
     }
     if (pid == 0)
-        probe_child(mode, uid_map, gid_map, ch.report[1]);
+        probe_child(plan, ch.report[1]);
     ch.close_child_ends();
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
@@ -321,13 +323,13 @@ void prepare_images(run_state& st)
 child_plan make_plan(run_state& st)
 {
     child_plan plan;
-    plan.mode = st.mode;
+    plan.space.mode = st.mode;
     for (std::size_t i = 0; i < st.req.images.size(); ++i) {
-        plan.link_paths.push_back("/dev/vms" + st.req.images[i].device);
-        plan.link_targets.push_back(st.image_paths[i]);
+        plan.space.link_paths.push_back("/dev/vms" + st.req.images[i].device);
+        plan.space.link_targets.push_back(st.image_paths[i]);
     }
-    plan.uid_map = own_id_map(geteuid());
-    plan.gid_map = own_id_map(getegid());
+    plan.space.uid_map = own_id_map(geteuid());
+    plan.space.gid_map = own_id_map(getegid());
     plan.workdir = st.res.workdir;
     plan.tmpfs_options = tmpfs_options(st.req);
     plan.change_ids = st.req.user.has_value() && st.mode != isolation::user_ns;
