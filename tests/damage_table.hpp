@@ -20,7 +20,9 @@ struct base_volume {
     std::uint32_t dir = 0, file = 0;
 };
 
-inline base_volume base()
+// add, when given, puts more into [D] before the volume is built.
+inline base_volume
+base(const std::function<void(vb::volume_builder&, std::uint32_t)>& add = nullptr)
 {
     vb::volume_builder b;
     base_volume out;
@@ -28,6 +30,8 @@ inline base_volume base()
     out.file =
         b.add_file(out.dir, "F.TXT", vb::text_file({"first", std::string(700, 'm'), "last"}));
     b.add_file(out.dir, "G.TXT", vb::text_file({"g"}));
+    if (add)
+        add(b, out.dir);
     out.v = b.build();
     return out;
 }
